@@ -1,0 +1,65 @@
+// rolegate: tells whether the roles Halvern will use on a PostgreSQL server have the
+// privileges it needs.
+//
+// Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
+// line was invalid, the password could not be read, or an error stopped the run.
+
+#include "app/options.h"
+#include "app/usage.h"
+#include "compliance/role_query.h"
+#include "compliance/verdicts.h"
+#include "system/command.h"
+#include "system/password.h"
+
+#include <exception>
+#include <iostream>
+#include <new>
+
+namespace {
+
+std::string runRoleQuery(const std::string& psqlPath, const std::string& roleName,
+                         const CheckOptions& options) {
+    std::string command =
+        buildRoleQueryCommand(psqlPath, roleName, options.pguser, options.hostname, options.port);
+    stripNewlines(command);
+    return runCommand(command);
+}
+
+int checkRoles(int argc, const char* const argv[]) {
+    CheckOptions options;
+    if (parseOptions(argc, argv, options) != 0) {
+        printUsage();
+        return 1;
+    }
+
+    const std::string psqlPath = "psql";
+
+    std::string password;
+    if (readPassword(password) != 0)
+        return 1;
+    // psql reads the password from its environment, so that it never stands on a
+    // command line where other users of the machine could read it.
+    if (setInheritedVariable("PGPASSWORD", password) != 0)
+        throw std::bad_alloc();
+
+    std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
+    std::cout << "Validating main user..." << std::endl;
+    evaluateMainUser(runRoleQuery(psqlPath, options.mainuser, options));
+
+    if (!options.internaluser.empty()) {
+        std::cout << "\nValidating internal user..." << std::endl;
+        evaluateInternalUser(runRoleQuery(psqlPath, options.internaluser, options));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    try {
+        return checkRoles(argc, argv);
+    } catch (...) {
+        std::cout << "Could not check postgres user compliance" << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,69 @@
+#include "compliance/verdicts.h"
+
+#include <iostream>
+
+namespace {
+
+bool readAttribute(const std::string& output, const std::string& prefix) {
+    if (hasMarker(output, prefix + "FALSE"))
+        return false;
+    return hasMarker(output, prefix + "TRUE");
+}
+
+// psql printed a row for the role only if a SUPERUSER marker is there; anything else
+// (no connection, wrong password, unknown role) is shown to the user as it came.
+bool answeredQuery(const std::string& output, const char* errorText) {
+    if (hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE"))
+        return true;
+    std::cout << errorText << "\n" << output << std::endl;
+    return false;
+}
+
+} // namespace
+
+bool hasMarker(const std::string& output, const std::string& marker) {
+    return output.find(marker) != std::string::npos;
+}
+
+RoleAttributes readRoleAttributes(const std::string& output) {
+    RoleAttributes attributes;
+    attributes.superuser = readAttribute(output, "SUPERUSER");
+    attributes.createdb = readAttribute(output, "CREATEDB");
+    attributes.createrole = readAttribute(output, "CREATEROLE");
+    attributes.login = readAttribute(output, "LOGIN");
+    return attributes;
+}
+
+int evaluateMainUser(const std::string& output) {
+    if (!answeredQuery(output, "ERROR: Could not execute main user compliant check"))
+        return 1;
+    const RoleAttributes role = readRoleAttributes(output);
+    if (role.superuser) {
+        std::cout << "Main PostgreSQL user: OK" << std::endl;
+    } else if (role.createdb && role.createrole && role.login) {
+        std::cout << "Main PostgreSQL user: OK" << std::endl;
+        std::cout << "WARNINGS: " << std::endl;
+        std::cout << " - Your user doesn't have SUPERUSER privilege" << std::endl;
+        std::cout << " - Halvern could not be upgraded from standalone to share mode"
+                  << std::endl;
+        std::cout << " - Halvern could not drop the default generated internal users usr_xxxxxxx"
+                  << std::endl;
+    } else {
+        std::cout << "Main PostgreSQL user: FAILED" << std::endl;
+        std::cout << "WARNINGS: Your user doesn't have SUPERUSER privilege" << std::endl;
+    }
+    return 0;
+}
+
+int evaluateInternalUser(const std::string& output) {
+    if (!answeredQuery(output, "ERROR: Could not execute internal user compliant check"))
+        return 1;
+    const RoleAttributes role = readRoleAttributes(output);
+    if (role.superuser || role.login) {
+        std::cout << "Internal PostgreSQL user: OK" << std::endl;
+    } else {
+        std::cout << "Internal PostgreSQL user: FAILED" << std::endl;
+        std::cout << "WARNINGS: Your user doesn't have LOGIN privilege" << std::endl;
+    }
+    return 0;
+}

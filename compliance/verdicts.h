@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// A role's attributes as read from the marker words in psql's output.
+struct RoleAttributes {
+    bool superuser = false;
+    bool createdb = false;
+    bool createrole = false;
+    bool login = false;
+};
+
+// True when `marker` occurs anywhere in `output`, case-sensitively.
+bool hasMarker(const std::string& output, const std::string& marker);
+
+// Reads the four attributes. An attribute is false when its ...FALSE marker occurs,
+// whatever else does; otherwise it is true when its ...TRUE marker occurs.
+RoleAttributes readRoleAttributes(const std::string& output);
+
+// Print the verdict for the main or the internal user from the role query's output.
+// Return 0 after a verdict, 1 when the output holds no answer to the query (the
+// error is printed followed by the output itself).
+int evaluateMainUser(const std::string& output);
+int evaluateInternalUser(const std::string& output);

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Throwaway PostgreSQL cluster for the demo and the tests.
+#
+#   pg-cluster.sh start DIR PASSWORD   initdb into DIR/data, start a server on a free
+#                                      loopback port with password authentication and
+#                                      its socket in DIR/socket; prints the port (also
+#                                      kept in DIR/port). The superuser is "postgres".
+#   pg-cluster.sh stop DIR             stop that server and remove DIR.
+#
+# Run as root, the server runs as the "postgres" user.
+set -euo pipefail
+
+find_bindir() {
+    local dir
+    for dir in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
+        [ -x "$dir/pg_ctl" ] && { echo "$dir"; return; }
+    done
+    dirname "$(command -v pg_ctl)"
+}
+
+as_server() {
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u postgres -- "$@"
+    else
+        "$@"
+    fi
+}
+
+start() {
+    local dir=$1 password=$2 bindir port tries
+    bindir=$(find_bindir)
+    mkdir -p "$dir/data" "$dir/socket"
+    [ "$(id -u)" -eq 0 ] && chown -R postgres: "$dir"
+    chmod 700 "$dir"
+    (umask 077; printf '%s\n' "$password" > "$dir/pwfile")
+    [ "$(id -u)" -eq 0 ] && chown postgres: "$dir/pwfile"
+    as_server "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C --no-sync \
+        --auth-local=scram-sha-256 --auth-host=scram-sha-256 --pwfile="$dir/pwfile" \
+        > "$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
+    rm -f "$dir/pwfile"
+    cat >> "$dir/data/postgresql.conf" <<CONF
+listen_addresses = '127.0.0.1'
+unix_socket_directories = '$dir/socket'
+fsync = off
+CONF
+    for tries in 1 2 3 4 5 6 7 8 9 10; do
+        port=$((20000 + RANDOM % 30000))
+        if as_server "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+            -o "-p $port" start > /dev/null 2>&1; then
+            echo "$port" > "$dir/port"
+            echo "$port"
+            return 0
+        fi
+    done
+    cat "$dir/server.log" >&2
+    exit 1
+}
+
+stop() {
+    local dir=$1
+    if [ -f "$dir/data/postmaster.pid" ]; then
+        as_server "$(find_bindir)/pg_ctl" -D "$dir/data" -m immediate -w stop > /dev/null 2>&1 || true
+    fi
+    rm -rf "$dir"
+}
+
+case "${1:-}" in
+    start) [ $# -eq 3 ] || { echo "usage: $0 start DIR PASSWORD" >&2; exit 2; }; start "$2" "$3" ;;
+    stop) [ $# -eq 2 ] || { echo "usage: $0 stop DIR" >&2; exit 2; }; stop "$2" ;;
+    *) echo "usage: $0 start DIR PASSWORD | stop DIR" >&2; exit 2 ;;
+esac
