@@ -5,8 +5,8 @@
 void printUsage() {
     static const char* const kLines[] = {
         "Usage:",
-        " * rolegate -h <HOSTNAME> -p <PORT> -u <DATABASE USER> -m <MAIN USER NEED TO CHECK> -i "
-        "<INTERNAL USER NEED TO CHECK>",
+        (" * rolegate -h <HOSTNAME> -p <PORT> -u <DATABASE USER> -m <MAIN USER NEED TO CHECK> -i "
+         "<INTERNAL USER NEED TO CHECK>"),
         " Options and arguments (and corresponding environment variables):",
         " * --help\t: instruction",
         " * -h\t: (--hostname) database server host",

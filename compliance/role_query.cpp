@@ -21,8 +21,8 @@ void appendHex(std::string& out, unsigned char byte) {
 }
 
 bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 bool isBracketedIpv6(const std::string& host) {
@@ -111,9 +111,9 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
     // the query each stand in their own pair, and the URI's literal parts are quoted
     // while its encoded values, which hold no character cmd.exe acts on, stand bare;
     // the C runtime joins the pieces back into one argument.
-    return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName) +
-           "\" \"postgresql://\"" + percentEncode(pguser) + "\"@\"" + uriHost(hostname) +
-           "\":\"" + percentEncode(port) + "\"/postgres\"\"";
+    return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName) + "\" \"postgresql://\"" +
+           percentEncode(pguser) + "\"@\"" + uriHost(hostname) + "\":\"" + percentEncode(port) +
+           "\"/postgres\"\"";
 }
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,

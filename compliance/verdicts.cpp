@@ -44,8 +44,7 @@ int evaluateMainUser(const std::string& output) {
         std::cout << "Main PostgreSQL user: OK" << std::endl;
         std::cout << "WARNINGS: " << std::endl;
         std::cout << " - Your user doesn't have SUPERUSER privilege" << std::endl;
-        std::cout << " - Halvern could not be upgraded from standalone to share mode"
-                  << std::endl;
+        std::cout << " - Halvern could not be upgraded from standalone to share mode" << std::endl;
         std::cout << " - Halvern could not drop the default generated internal users usr_xxxxxxx"
                   << std::endl;
     } else {
