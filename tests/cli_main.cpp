@@ -1,0 +1,44 @@
+#include "support/cluster.h"
+#include "support/roles.h"
+
+#include <gtest/gtest.h>
+
+std::string clusterSetupSql() {
+    std::string sql = "create role rg_super superuser login;\n"
+                      "create role rg_warn createdb createrole login;\n"
+                      "create role rg_dbonly createdb login;\n"
+                      "create role rg_login login;\n"
+                      "create role rg_nologin nologin;\n"
+                      "create role rg_rolesonly createrole createdb nologin;\n";
+    sql += "create role \"app@corp\" login password $pw$" + kConnectingPassword + "$pw$;\n";
+    for (const std::string& name : kHostileRoleNames) {
+        std::string identifier;
+        for (char c : name)
+            identifier += c == '"' ? std::string("\"\"") : std::string(1, c);
+        sql += "create role \"" + identifier + "\" createdb createrole login;\n";
+    }
+    return sql;
+}
+
+ProcessResult runRolegate(const std::vector<std::string>& args, const std::string& input,
+                          const EnvironmentChanges& environment) {
+    std::vector<std::string> argv = {ROLEGATE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, input, environment);
+}
+
+std::vector<std::string> checkArgs(const std::string& mainRole, const std::string& internalRole) {
+    std::vector<std::string> args = {"-h", "127.0.0.1",     "-p", testCluster().port,
+                                     "-u", kConnectingUser, "-m", mainRole};
+    if (!internalRole.empty()) {
+        args.push_back("-i");
+        args.push_back(internalRole);
+    }
+    return args;
+}
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    testing::AddGlobalTestEnvironment(new ClusterEnvironment(clusterSetupSql()));
+    return RUN_ALL_TESTS();
+}

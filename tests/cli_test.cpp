@@ -1,0 +1,199 @@
+// The built tool against a real PostgreSQL server through the real psql.
+#include "support/cluster.h"
+#include "support/decode.h"
+#include "support/report.h"
+#include "support/roles.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kPasswordLine = kConnectingPassword + "\n";
+
+std::string report(const std::string& mainLines, const std::string& internalLines = "") {
+    std::string text = std::string(kPasswordPrompt) + kResultsHeading + mainLines;
+    if (!internalLines.empty())
+        text += kInternalHeading + internalLines;
+    return text;
+}
+
+const std::string kUsage =
+    "Usage:\n"
+    " * rolegate -h <HOSTNAME> -p <PORT> -u <DATABASE USER> -m <MAIN USER NEED TO CHECK> -i "
+    "<INTERNAL USER NEED TO CHECK>\n"
+    " Options and arguments (and corresponding environment variables):\n"
+    " * --help\t: instruction\n"
+    " * -h\t: (--hostname) database server host\n"
+    " * -p\t: (--port) database server port\n"
+    " * -u\t: (--pguser) database user name\n"
+    " * -m\t: (--mainuser) main user\n"
+    " * -i\t: (--internaluser) internal user\n";
+
+TEST(CommandLine, BadCommandLinePrintsUsageAndExitsOne) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"--help"}}) {
+        const ProcessResult result = runRolegate(args, "");
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.output, kUsage);
+        EXPECT_EQ(result.errors, "");
+    }
+    const ProcessResult missing = runRolegate({"-h", "a", "-p", "1"}, kPasswordLine);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.output, "ERROR: postgres username is empty\n" + kUsage);
+}
+
+struct MatrixRow {
+    const char* role;
+    const char* mainVerdict;
+    const char* internalVerdict;
+};
+
+TEST(RoleMatrix, EachRoleGetsItsVerdict) {
+    const MatrixRow rows[] = {
+        {"rg_super", kMainOk, kInternalOk},
+        {"rg_warn", kMainOkWithWarnings, kInternalOk},
+        {"rg_dbonly", kMainFailed, kInternalOk},
+        {"rg_login", kMainFailed, kInternalOk},
+        {"rg_nologin", kMainFailed, kInternalFailed},
+        {"rg_rolesonly", kMainFailed, kInternalFailed},
+    };
+    for (const MatrixRow& row : rows) {
+        const ProcessResult result = runRolegate(checkArgs(row.role, row.role), kPasswordLine);
+        EXPECT_EQ(result.exitCode, 0) << row.role;
+        EXPECT_EQ(result.output, report(row.mainVerdict, row.internalVerdict)) << row.role;
+        EXPECT_EQ(result.errors, "") << row.role;
+    }
+}
+
+TEST(RoleMatrix, MainAndInternalAreCheckedSeparately) {
+    const ProcessResult result = runRolegate(checkArgs("rg_warn", "rg_nologin"), kPasswordLine);
+    EXPECT_EQ(result.output, report(kMainOkWithWarnings, kInternalFailed));
+    const ProcessResult onlyMain = runRolegate(checkArgs("rg_super"), kPasswordLine);
+    EXPECT_EQ(onlyMain.exitCode, 0);
+    EXPECT_EQ(onlyMain.output, report(kMainOk));
+}
+
+TEST(RoleMatrix, UnknownRoleShowsWhatPsqlPrinted) {
+    const ProcessResult result = runRolegate(checkArgs("rg_absent", "rg_absent"), kPasswordLine);
+    const std::string noRows = " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin \n"
+                               "----------+-------------+---------------+-------------\n"
+                               "(0 rows)\n\n";
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, report(kMainError + noRows + "\n", kInternalError + noRows + "\n"));
+}
+
+TEST(HostileValues, RoleNamesAreMatchedExactly) {
+    for (const std::string& name : kHostileRoleNames) {
+        const ProcessResult result = runRolegate(checkArgs(name, name), kPasswordLine);
+        EXPECT_EQ(result.output, report(kMainOkWithWarnings, kInternalOk)) << name;
+        EXPECT_EQ(result.errors, "") << name;
+    }
+}
+
+TEST(HostileValues, RoleNameCannotWidenTheQuery) {
+    // Were the name spliced into the SQL raw, this would return rg_super's row.
+    const ProcessResult result =
+        runRolegate(checkArgs("x' or rolsuper or rolname='y"), kPasswordLine);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output.find(kMainOk), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find(kMainError), std::string::npos);
+    EXPECT_NE(result.output.find("(0 rows)"), std::string::npos);
+}
+
+TEST(HostileValues, SuperuserConnectsOverTheSocketDirectory) {
+    const ProcessResult result =
+        runRolegate({"-h", testCluster().socketDir, "-p", testCluster().port, "-u", "postgres",
+                     "-m", "rg_warn", "-i", "rg_login"},
+                    testCluster().superuserPassword + "\n");
+    EXPECT_EQ(result.output, report(kMainOkWithWarnings, kInternalOk));
+}
+
+TEST(FailedConnections, WrongPasswordEndsThroughTheGate) {
+    const ProcessResult result = runRolegate(checkArgs("rg_super", "rg_login"), "wrong\n");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output,
+              report(std::string(kMainError) + "\n", std::string(kInternalError) + "\n"));
+    EXPECT_NE(result.errors.find("password authentication failed"), std::string::npos);
+}
+
+TEST(FailedConnections, NoPasswordNeverPromptsAgain) {
+    // Standard input is closed at once: the password is empty and psql must not wait
+    // for one of its own.
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult result = runRolegate(checkArgs("rg_super"), "");
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, report(std::string(kMainError) + "\n"));
+}
+
+TEST(FailedConnections, ServerDownEndsThroughTheGate) {
+    // A loopback port that was free a moment ago.
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    const ProcessResult result =
+        runRolegate({"-h", "127.0.0.1", "-p", std::to_string(ntohs(address.sin_port)), "-u",
+                     kConnectingUser, "-m", "rg_super"},
+                    kPasswordLine);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, report(std::string(kMainError) + "\n"));
+    EXPECT_NE(result.errors.find("Connection refused"), std::string::npos) << result.errors;
+}
+
+// psql is shadowed on the search path by a script that records what it was handed,
+// and what the shell that started it was handed, then runs the real psql.
+TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
+    char pattern[] = "/tmp/rolegate-wrap-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const ProcessResult realPsql = runProcess({"sh", "-c", "command -v psql"}, "");
+    ASSERT_EQ(realPsql.exitCode, 0);
+    {
+        std::ofstream wrapper(dir + "/psql");
+        wrapper << "#!/bin/sh\n"
+                << "tr '\\0' '\\n' < /proc/$PPID/cmdline > '" << dir << "/parent'\n"
+                << "'" << ARGV_DUMP_PATH << "' \"$@\" > '" << dir << "/call'\n"
+                << "exec '" << realPsql.output.substr(0, realPsql.output.size() - 1)
+                << "' \"$@\"\n";
+    }
+    std::filesystem::permissions(dir + "/psql", std::filesystem::perms::owner_all);
+
+    const ProcessResult result = runRolegate(checkArgs("rg_warn"), kPasswordLine,
+                                             {{"PATH", dir + ":" + std::getenv("PATH")}});
+    EXPECT_EQ(result.output, report(kMainOkWithWarnings));
+
+    std::ifstream callFile(dir + "/call"), parentFile(dir + "/parent");
+    const std::string callText((std::istreambuf_iterator<char>(callFile)), {});
+    const std::string parentText((std::istreambuf_iterator<char>(parentFile)), {});
+    std::filesystem::remove_all(dir);
+
+    const DumpedCall call = parseArgvDump(callText);
+    ASSERT_EQ(call.args.size(), 5u);
+    EXPECT_EQ(call.args[0], "-X");
+    EXPECT_EQ(call.args[1], "-w");
+    EXPECT_EQ(call.args[2], "-c");
+    EXPECT_EQ(call.args[4],
+              "postgresql://app%40corp@127.0.0.1:" + testCluster().port + "/postgres");
+    EXPECT_TRUE(call.hasPassword);
+    EXPECT_EQ(call.password, kConnectingPassword);
+    for (const std::string& arg : call.args)
+        EXPECT_EQ(arg.find("p@ss"), std::string::npos) << arg;
+    ASSERT_FALSE(parentText.empty());
+    EXPECT_EQ(parentText.find("p@ss"), std::string::npos) << parentText;
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+    int status;
+    CheckOptions options;
+    std::string printed;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "rolegate");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    Parsed parsed;
+    testing::internal::CaptureStdout();
+    parsed.status = parseOptions(static_cast<int>(argv.size()), argv.data(), parsed.options);
+    parsed.printed = testing::internal::GetCapturedStdout();
+    return parsed;
+}
+
+const std::vector<std::string> kRequired = {"-h", "db", "-p", "5432", "-u", "admin", "-m", "main"};
+
+std::vector<std::string> required(std::vector<std::string> before,
+                                  std::vector<std::string> after = {}) {
+    before.insert(before.end(), kRequired.begin(), kRequired.end());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+}
+
+TEST(OptionParser, ShortAndLongNamesFillEveryField) {
+    Parsed s = parse({"-h", "db", "-p", "5432", "-u", "admin", "-m", "main", "-i", "int"});
+    Parsed l = parse({"--hostname", "db", "--port", "5432", "--pguser", "admin", "--mainuser",
+                      "main", "--internaluser", "int"});
+    for (const Parsed& p : {s, l}) {
+        EXPECT_EQ(p.status, 0);
+        EXPECT_EQ(p.printed, "");
+        EXPECT_EQ(p.options.hostname, "db");
+        EXPECT_EQ(p.options.port, "5432");
+        EXPECT_EQ(p.options.pguser, "admin");
+        EXPECT_EQ(p.options.mainuser, "main");
+        EXPECT_EQ(p.options.internaluser, "int");
+    }
+}
+
+TEST(OptionParser, TooFewArgumentsFailSilently) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"--help"}, {"-h"}}) {
+        Parsed p = parse(args);
+        EXPECT_EQ(p.status, 1);
+        EXPECT_EQ(p.printed, "");
+    }
+}
+
+TEST(OptionParser, ValidationReportsTheFirstMissingValueInOrder) {
+    EXPECT_EQ(parse({"-m", "x", "-u", "y"}).printed, "ERROR: hostname is empty\n");
+    EXPECT_EQ(parse({"-h", "x", "-m", "y"}).printed, "ERROR: port is empty\n");
+    Parsed p = parse({"-h", "a", "-p", "1"});
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.printed, "ERROR: postgres username is empty\n");
+    EXPECT_EQ(parse({"-h", "a", "-p", "1", "-u", "z"}).printed, "ERROR: main username is empty\n");
+    EXPECT_EQ(parse({"--help", "x"}).printed, "ERROR: hostname is empty\n");
+}
+
+TEST(OptionParser, UnknownPairsAreSkippedWithTheirValue) {
+    Parsed p = parse(required({"-x", "1", "-H", "other", "-hdb", "-i", "--hostname=z", "q"}));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.options.hostname, "db");
+    EXPECT_EQ(p.options.internaluser, "");
+    // "-hdb" took "-i" as its value, so "-i" never named the internal user.
+}
+
+TEST(OptionParser, LastRepeatWinsAndEmptyValueEmpties) {
+    EXPECT_EQ(parse(required({"-h", "a"}, {"-h", "b"})).options.hostname, "b");
+    Parsed emptied = parse(required({}, {"-h", ""}));
+    EXPECT_EQ(emptied.status, 1);
+    EXPECT_EQ(emptied.printed, "ERROR: hostname is empty\n");
+}
+
+TEST(OptionParser, TrailingNameWithoutValueIsIgnored) {
+    Parsed p = parse(required({}, {"-i"}));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.options.internaluser, "");
+    EXPECT_EQ(parse({"-h", "a", "-p", "1", "-u", "z", "-m"}).printed,
+              "ERROR: main username is empty\n");
+}
+
+TEST(OptionParser, ValuesAreTakenVerbatim) {
+    Parsed p = parse({"-h", "-p", "-p", " 54x ", "-u", "a b", "-m", "-i", "-i", "n'q\"\\"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.options.hostname, "-p");
+    EXPECT_EQ(p.options.port, " 54x ");
+    EXPECT_EQ(p.options.pguser, "a b");
+    EXPECT_EQ(p.options.mainuser, "-i");
+    EXPECT_EQ(p.options.internaluser, "n'q\"\\");
+}
+
+} // namespace

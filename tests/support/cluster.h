@@ -1,0 +1,30 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// A throwaway PostgreSQL server for the test run: loopback only, a free port,
+// password authentication, its socket in a private directory.
+struct TestCluster {
+    std::string dir;
+    std::string port;
+    std::string socketDir;
+    std::string superuserPassword;
+};
+
+// The server started by ClusterEnvironment.
+const TestCluster& testCluster();
+
+// Runs SQL as the superuser; fails the test on any error.
+void runSuperuserSql(const std::string& sql);
+
+class ClusterEnvironment : public ::testing::Environment {
+  public:
+    explicit ClusterEnvironment(std::string setupSql) : setupSql_(std::move(setupSql)) {}
+    void SetUp() override;
+    void TearDown() override;
+
+  private:
+    std::string setupSql_;
+};

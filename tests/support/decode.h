@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the argv_dump helper printed: its arguments and PGPASSWORD.
+struct DumpedCall {
+    std::vector<std::string> args;
+    bool hasPassword = false;
+    std::string password;
+};
+DumpedCall parseArgvDump(const std::string& output);
+
+// The text a PostgreSQL E'...' literal stands for (backslash escapes \\ \xHH and ''),
+// or "<not a literal>" when `literal` is not one.
+std::string decodeEscapeStringLiteral(const std::string& literal);
+
+// Undoes %XX escapes.
+std::string percentDecode(const std::string& text);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using EnvironmentChanges = std::vector<std::pair<std::string, std::string>>;
+
+struct ProcessResult {
+    std::string output; // standard output
+    std::string errors; // standard error
+    int exitCode = -1;  // -1 when the process did not exit normally
+    int termSignal = 0; // the signal that ended it, if one did
+    bool timedOut = false;
+};
+
+// Runs `argv` with `input` on its standard input (closed after it), the given
+// environment changes applied, and collects both outputs. A process still running
+// after `timeoutSeconds` is killed and reported as timed out.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,
+                         const EnvironmentChanges& environment = {}, int timeoutSeconds = 60);
+
+// A process whose standard streams are the slave side of a fresh pseudo-terminal
+// that is its controlling terminal, as when a person runs it in a terminal window.
+struct TerminalSession {
+    int pid = -1;
+    int master = -1;
+    int slave = -1; // kept open here, so the terminal's settings outlive the process
+    std::string screen;
+};
+
+TerminalSession startOnTerminal(const std::vector<std::string>& argv,
+                                const EnvironmentChanges& environment = {});
+// Reads the terminal until `text` has appeared on it or `timeoutSeconds` pass.
+bool waitForScreen(TerminalSession& session, const std::string& text, int timeoutSeconds = 30);
+// Types `keys` on the terminal.
+void typeOnTerminal(TerminalSession& session, const std::string& keys);
+// Whether the terminal echoes what is typed.
+bool terminalEchoes(const TerminalSession& session);
+// Waits for the process to end, reading the terminal meanwhile; returns its wait status,
+// or -1 after killing it when it did not end in time.
+int waitForExit(TerminalSession& session, int timeoutSeconds = 30);
+void closeTerminal(TerminalSession& session);

@@ -1,0 +1,25 @@
+#pragma once
+
+// The lines of the compliance report, as the tool prints them.
+
+inline constexpr const char* kMainOk = "Main PostgreSQL user: OK\n";
+inline constexpr const char* kMainOkWithWarnings =
+    "Main PostgreSQL user: OK\n"
+    "WARNINGS: \n"
+    " - Your user doesn't have SUPERUSER privilege\n"
+    " - Halvern could not be upgraded from standalone to share mode\n"
+    " - Halvern could not drop the default generated internal users usr_xxxxxxx\n";
+inline constexpr const char* kMainFailed = "Main PostgreSQL user: FAILED\n"
+                                           "WARNINGS: Your user doesn't have SUPERUSER privilege\n";
+inline constexpr const char* kMainError = "ERROR: Could not execute main user compliant check\n";
+
+inline constexpr const char* kInternalOk = "Internal PostgreSQL user: OK\n";
+inline constexpr const char* kInternalFailed = "Internal PostgreSQL user: FAILED\n"
+                                               "WARNINGS: Your user doesn't have LOGIN privilege\n";
+inline constexpr const char* kInternalError =
+    "ERROR: Could not execute internal user compliant check\n";
+
+inline constexpr const char* kPasswordPrompt = "Please enter database password:\n";
+inline constexpr const char* kResultsHeading =
+    "\n==== COMPLIANT RESULTS ====\nValidating main user...\n";
+inline constexpr const char* kInternalHeading = "\nValidating internal user...\n";

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "support/process.h"
+
+#include <string>
+#include <vector>
+
+// The roles the integration tests create, and whom they connect as: a user whose name
+// and password are full of characters that mean something to a shell or a URI.
+inline const std::string kConnectingUser = "app@corp";
+inline const std::string kConnectingPassword = "p@ss:w/rd%&\"'^|<>$`\\ x";
+
+// Roles whose names mean something to a shell, a URI or SQL; each may create
+// databases and roles and log in, but is no superuser.
+inline const std::vector<std::string> kHostileRoleNames = {
+    "o'brien", "say \"hi\"", "a&b|c", "100%", "back\\slash", "r\xC3\xB4le",
+};
+
+std::string clusterSetupSql();
+
+// Runs the built rolegate with `args`, `input` on its standard input.
+ProcessResult runRolegate(const std::vector<std::string>& args, const std::string& input,
+                          const EnvironmentChanges& environment = {});
+
+// -h 127.0.0.1 -p PORT -u app@corp -m MAIN, and -i INTERNAL when one is given.
+std::vector<std::string> checkArgs(const std::string& mainRole,
+                                   const std::string& internalRole = "");
