@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds rolegate, starts a throwaway PostgreSQL server on a free loopback port,
+# creates roles that show every verdict, runs rolegate against them with the demo
+# password typed in for you, and removes the server again (also on Ctrl-C).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset default -DROLEGATE_TESTS=OFF > /dev/null
+cmake --build build -j"$(nproc)" --target rolegate > /dev/null
+
+password='demo-Pa55!'
+dir=$(mktemp -d /tmp/rolegate-demo-XXXXXX)
+trap 'scripts/pg-cluster.sh stop "$dir"' EXIT
+trap 'exit 130' INT TERM HUP
+
+port=$(scripts/pg-cluster.sh start "$dir" "$password")
+PGPASSWORD=$password psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U postgres -d postgres <<'SQL'
+create role halvern_admin superuser login;
+create role halvern_main createdb createrole login;
+create role halvern_weak createdb login;
+create role halvern_int login;
+create role halvern_locked nologin;
+SQL
+echo "Throwaway server on 127.0.0.1:$port; the connecting user is postgres, password $password."
+
+demo() {
+    echo
+    echo "\$ rolegate $*      (password typed at the prompt)"
+    printf '%s\n' "$password" | build/rolegate "$@" || echo "(exit status $?)"
+}
+
+demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_admin -i halvern_int
+demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_main -i halvern_locked
+demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_weak
+demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_missing
+demo -h 127.0.0.1 -p "$port"
