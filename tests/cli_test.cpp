@@ -197,3 +197,41 @@ TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
 }
 
 } // namespace
+
+namespace {
+
+// Memory runs out while the command is built: the run must end through the one
+// catch-all, never by a crash. The address-space limit is raised step by step until
+// the tool gets past the prompt and fails later.
+TEST(CatchAll, AllocationFailureEndsWithItsMessage) {
+    const std::string hugeRole(120000, '%'); // four times as long once escaped
+    bool sawCatchAll = false;
+    for (long kb = 2048; kb <= 32768 && !sawCatchAll; kb += 128) {
+        const ProcessResult result =
+            runProcess({"prlimit", "--as=" + std::to_string(kb * 1024), ROLEGATE_BINARY, "-h",
+                        "127.0.0.1", "-p", "1", "-u", "u", "-m", hugeRole},
+                       "pw\n");
+        // Below some limit the C++ runtime cannot even start; once the prompt is out,
+        // the tool is in charge and must not crash.
+        if (!result.output.empty()) {
+            EXPECT_EQ(result.termSignal, 0) << "limit " << kb << " KiB: " << result.output;
+        }
+        if (result.output.rfind(std::string(kPasswordPrompt) + kResultsHeading, 0) == 0 &&
+            result.exitCode == 1) {
+            EXPECT_EQ(result.output, std::string(kPasswordPrompt) + kResultsHeading +
+                                         "Could not check postgres user compliance\n");
+            sawCatchAll = true;
+        }
+    }
+    EXPECT_TRUE(sawCatchAll);
+}
+
+// The same name with memory to spare: too long for one command line, so the shell
+// cannot be started, and the check reports that instead of crashing.
+TEST(CatchAll, CommandTooLongForTheSystemEndsThroughTheGate) {
+    const ProcessResult result = runRolegate(checkArgs(std::string(120000, '%')), kPasswordLine);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, report(std::string(kMainError) + "popen failed\n"));
+}
+
+} // namespace
