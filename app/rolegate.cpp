@@ -8,7 +8,9 @@
 #include "app/usage.h"
 #include "compliance/role_query.h"
 #include "compliance/verdicts.h"
+#include "discovery/psql_locator.h"
 #include "system/command.h"
+#include "system/line_input.h"
 #include "system/password.h"
 
 #include <exception>
@@ -32,7 +34,12 @@ int checkRoles(int argc, const char* const argv[]) {
         return 1;
     }
 
-    const std::string psqlPath = "psql";
+    std::string psqlPath = "psql";
+    if (locatePsql(psqlPath) != 0) {
+        std::cout << platformPsqlSearch().pathPrompt << std::endl;
+        // The answer is taken as typed; at the end of input the path stays as it was.
+        readInputLine(psqlPath);
+    }
 
     std::string password;
     if (readPassword(password) != 0)

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
@@ -42,4 +43,12 @@ void ClusterEnvironment::SetUp() {
 void ClusterEnvironment::TearDown() {
     if (!gCluster.dir.empty())
         runProcess({kScript, "stop", gCluster.dir}, "");
+}
+
+int newestInstalledPsqlVersion() {
+    for (int version = 16; version >= 12; --version)
+        if (access(("/usr/lib/postgresql/" + std::to_string(version) + "/bin/psql").c_str(),
+                   X_OK) == 0)
+            return version;
+    return 0;
 }

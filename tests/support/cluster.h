@@ -28,3 +28,7 @@ class ClusterEnvironment : public ::testing::Environment {
   private:
     std::string setupSql_;
 };
+
+// The newest PostgreSQL from 16 down to 12 whose psql is installed under
+// /usr/lib/postgresql, or 0.
+int newestInstalledPsqlVersion();

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+// Where one platform looks for psql, and what it says when it cannot find it. In the
+// texts below, {N} stands for a PostgreSQL major version number.
+struct PsqlSearch {
+    std::string pathProbe;         // its output names psql when psql is on the search path
+    std::string installationProbe; // prints an installation's base directory, or nothing
+    std::string installationHit;   // what a hit's output contains
+    std::string binarySuffix;      // appended to the base directory
+    std::string missMessage;
+    std::string pathPrompt; // asks the user for the path when every probe missed
+};
+
+// The searches for Windows (the registry entries of the PostgreSQL installer) and for
+// Linux and macOS (the directories of the common packages), and the one in force here.
+const PsqlSearch& windowsPsqlSearch();
+const PsqlSearch& posixPsqlSearch();
+const PsqlSearch& platformPsqlSearch();
+
+// `text` with every {N} replaced by `version`.
+std::string forVersion(const std::string& text, int version);
+
+// Decides the psql path. Returns 0 when psql is on the search path (the path is left
+// as it is) or in an installation of PostgreSQL 16 down to 12 (the path becomes that
+// installation's psql); prints one line for each version probed in vain and returns 1
+// when neither, leaving the path unchanged.
+int locatePsql(std::string& psqlPath, const PsqlSearch& search = platformPsqlSearch());

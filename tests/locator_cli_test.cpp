@@ -1,0 +1,102 @@
+// Finding psql when it is not on the search path, with the built tool.
+#include "support/cluster.h"
+#include "support/report.h"
+#include "support/roles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPathPrompt =
+    "WARNING: Could not navigate psql executable file. Please enter your psql executable "
+    "file:\n[example: /usr/lib/postgresql/16/bin/psql]\n";
+
+std::string missLines(int from, int downTo) {
+    std::string lines;
+    for (int version = from; version >= downTo; --version)
+        lines += "Unable to retrieve psql executable path from the PostgreSQL " +
+                 std::to_string(version) + " installation directories\n";
+    return lines;
+}
+
+std::string okReport() {
+    return std::string(kPasswordPrompt) + kResultsHeading + kMainOk;
+}
+
+// Runs the tool with psql neither on the search path nor in any installation
+// directory: a private mount namespace lays an empty file system over them.
+ProcessResult runWithoutPsql(const std::string& input) {
+    std::vector<std::string> argv = {
+        "/usr/bin/unshare",
+        "-m",
+        "/bin/sh",
+        "-c",
+        "mount -t tmpfs none /usr/lib/postgresql && PATH=/nonexistent exec \"$0\" \"$@\"",
+        ROLEGATE_BINARY};
+    for (const std::string& arg : checkArgs("rg_super"))
+        argv.push_back(arg);
+    return runProcess(argv, input);
+}
+
+class PsqlNowhere : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (newestInstalledPsqlVersion() == 0)
+            GTEST_SKIP() << "no PostgreSQL client under /usr/lib/postgresql";
+        if (runProcess({"/usr/bin/unshare", "-m", "true"}, "").exitCode != 0)
+            GTEST_SKIP() << "mount namespaces need root here";
+        char pattern[] = "/tmp/rolegate-psql-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directories(dir_ + "/my tools");
+        fs::copy_file("/usr/lib/postgresql/" + std::to_string(newestInstalledPsqlVersion()) +
+                          "/bin/psql",
+                      dir_ + "/my tools/psql");
+    }
+    void TearDown() override {
+        if (!dir_.empty())
+            fs::remove_all(dir_);
+    }
+    std::string dir_;
+};
+
+TEST(PsqlDiscovery, InstalledPsqlIsFoundOffTheSearchPath) {
+    const int newest = newestInstalledPsqlVersion();
+    if (newest == 0)
+        GTEST_SKIP() << "no PostgreSQL client under /usr/lib/postgresql";
+    const ProcessResult result =
+        runRolegate(checkArgs("rg_super"), kConnectingPassword + "\n", {{"PATH", "/nonexistent"}});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, missLines(16, newest + 1) + okReport());
+}
+
+TEST_F(PsqlNowhere, TypedPathIsUsed) {
+    const ProcessResult result =
+        runWithoutPsql(dir_ + "/my tools/psql\n" + kConnectingPassword + "\n");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + okReport()) << result.errors;
+}
+
+TEST_F(PsqlNowhere, EndOfInputKeepsTheBareName) {
+    const ProcessResult result = runWithoutPsql("");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + kPasswordPrompt + kResultsHeading +
+                                 kMainError + "\n");
+    EXPECT_NE(result.errors.find("psql: not found"), std::string::npos) << result.errors;
+}
+
+TEST_F(PsqlNowhere, TypedPathThatCannotRunEndsThroughTheGate) {
+    fs::permissions(dir_ + "/my tools/psql", fs::perms::owner_read | fs::perms::owner_write);
+    const ProcessResult result =
+        runWithoutPsql(dir_ + "/my tools/psql\n" + kConnectingPassword + "\n");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + kPasswordPrompt + kResultsHeading +
+                                 kMainError + "\n");
+    EXPECT_NE(result.errors.find("Permission denied"), std::string::npos) << result.errors;
+}
+
+} // namespace
