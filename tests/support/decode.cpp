@@ -1,5 +1,7 @@
 #include "support/decode.h"
 
+#include "compliance/role_query.h"
+
 #include <sstream>
 
 namespace {
@@ -84,4 +86,17 @@ std::string percentDecode(const std::string& text) {
         }
     }
     return decoded;
+}
+
+std::string roleLiteralInQuery(const std::string& sql) {
+    const std::string before = "where rolname = ";
+    const size_t at = sql.rfind(before);
+    if (at == std::string::npos || sql.empty() || sql.back() != ';')
+        return "";
+    return sql.substr(at + before.size(), sql.size() - at - before.size() - 1);
+}
+
+std::vector<std::string> intendedPsqlArgs(const std::string& role, const std::string& user,
+                                          const std::string& host, const std::string& port) {
+    return {"-X", "-w", "-c", roleQuerySql(role), connectionUri(user, host, port)};
 }

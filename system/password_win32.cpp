@@ -1,0 +1,43 @@
+#include "system/password.h"
+
+#include "system/line_input.h"
+
+#include <iostream>
+#include <windows.h>
+
+namespace {
+
+// The console input mode from before echo was switched off, for the control handler.
+HANDLE gInput = INVALID_HANDLE_VALUE;
+DWORD gSavedMode = 0;
+
+BOOL WINAPI restoreEchoOnBreak(DWORD) {
+    // Put echo back, then let the default handler end the process as usual.
+    SetConsoleMode(gInput, gSavedMode);
+    return FALSE;
+}
+
+} // namespace
+
+int readPassword(std::string& password) {
+    gInput = GetStdHandle(STD_INPUT_HANDLE);
+    gSavedMode = 0;
+    // When standard input is no console these calls fail and change nothing.
+    GetConsoleMode(gInput, &gSavedMode);
+    SetConsoleCtrlHandler(restoreEchoOnBreak, TRUE);
+    SetConsoleMode(gInput, gSavedMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+
+    std::cout << "Please enter database password:" << std::endl;
+    const LineRead outcome = readInputLine(password);
+    if (outcome == LineRead::EndOfInput)
+        password.clear();
+
+    SetConsoleMode(gInput, gSavedMode);
+    SetConsoleCtrlHandler(restoreEchoOnBreak, FALSE);
+
+    if (outcome == LineRead::Error) {
+        std::cout << "Could not enter database password" << std::endl;
+        return 1;
+    }
+    return 0;
+}

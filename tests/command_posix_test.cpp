@@ -1,0 +1,91 @@
+#include "system/command.h"
+
+#include "compliance/role_query.h"
+#include "support/decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+TEST(RunCommand, CapturesStandardOutputWhole) {
+    EXPECT_EQ(runCommand("true"), "");
+    EXPECT_EQ(runCommand("printf 'one\\ntwo\\n\\nfour\\n'"), "one\ntwo\n\nfour\n");
+    EXPECT_EQ(runCommand("printf 'no end'"), "no end");
+}
+
+TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
+    std::string expected;
+    for (int i = 0; i < 300; ++i)
+        expected.push_back(static_cast<char>('a' + i % 26));
+    expected += "\n";
+    EXPECT_EQ(runCommand("printf '%s\\n' " + expected.substr(0, 300)), expected);
+    // Far beyond any buffer: 200000 bytes across many lines.
+    EXPECT_EQ(runCommand("head -c 200000 /dev/zero | tr '\\0' 'x'").size(), 200000u);
+}
+
+TEST(RunCommand, ZeroByteCutsItsChunkShort) {
+    EXPECT_EQ(runCommand("printf 'ab\\000cd\\nef\\n'"), "abef\n");
+}
+
+TEST(RunCommand, StandardErrorIsNotCaptured) {
+    EXPECT_EQ(runCommand("echo complaint >&2"), "");
+    EXPECT_EQ(runCommand("no-such-command-rolegate 2>/dev/null"), "");
+}
+
+TEST(RunCommand, ExitStatusIsIgnored) {
+    EXPECT_EQ(runCommand("echo partial; exit 3"), "partial\n");
+}
+
+TEST(SetInheritedVariable, CommandsSeeTheValue) {
+    ASSERT_EQ(setInheritedVariable("ROLEGATE_TEST_VALUE", "a b'c\"$x"), 0);
+    EXPECT_EQ(runCommand("printf '%s' \"$ROLEGATE_TEST_VALUE\""), "a b'c\"$x");
+    unsetenv("ROLEGATE_TEST_VALUE");
+}
+
+// What /bin/sh hands the program must be exactly what was meant, whatever the values.
+TEST(RoleQueryCommand, ShellHandsPsqlExactlyTheIntendedArguments) {
+    const std::string path = ARGV_DUMP_PATH;
+    const std::vector<std::string> hostile = {
+        "plain",
+        "o'brien",
+        "x' or rolsuper or rolname='y",
+        "a\"b&c|d<e>f^g%h$i`j\\k;l(m)n*o?p[q]r{s}t~u!v#w",
+        "$(touch /tmp/rolegate-pwned)",
+        "'\\''",
+        " lead and trail ",
+        "tab\there",
+        "r\xC3\xB4le \xFF\xFE",
+    };
+    for (const std::string& value : hostile) {
+        std::string command = posixRoleQueryCommand(path, value, value, value, value);
+        stripNewlines(command);
+        const DumpedCall call = parseArgvDump(runCommand(command));
+        EXPECT_EQ(call.args, intendedPsqlArgs(value, value, value, value)) << value;
+        ASSERT_EQ(call.args.size(), 5u);
+        EXPECT_EQ(decodeEscapeStringLiteral(roleLiteralInQuery(call.args[3])), value);
+        const std::string uri = call.args[4];
+        const std::string encoded = percentEncode(value);
+        EXPECT_EQ(uri, "postgresql://" + encoded + "@" + encoded + ":" + encoded + "/postgres");
+        EXPECT_EQ(percentDecode(encoded), value);
+    }
+    EXPECT_NE(system("test -e /tmp/rolegate-pwned"), 0);
+}
+
+TEST(RoleQueryCommand, ShellRunsAPsqlPathWithSpacesAndQuotes) {
+    char pattern[] = "/tmp/rolegate-path-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = std::filesystem::path(pattern) / "it's a \"dir\" & $HOME";
+    const std::filesystem::path path = dir / "psql copy";
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(ARGV_DUMP_PATH, path);
+    const DumpedCall call =
+        parseArgvDump(runCommand(posixRoleQueryCommand(path.string(), "r", "u", "h", "1")));
+    std::filesystem::remove_all(pattern);
+    EXPECT_EQ(call.args, intendedPsqlArgs("r", "u", "h", "1"));
+}
+
+} // namespace
