@@ -1,27 +1,14 @@
 #include "system/command.h"
+#include "system/command_pipe.h"
 
-#include "system/capture.h"
-
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 
-namespace {
+std::FILE* openCommandPipe(const char* command) {
+    return _popen(command, "r");
+}
 
-struct PipeCloser {
-    void operator()(std::FILE* pipe) const {
-        _pclose(pipe);
-    }
-};
-
-} // namespace
-
-std::string runCommand(const std::string& command) {
-    std::fflush(nullptr); // what we printed must reach the console before what the command prints
-    std::unique_ptr<std::FILE, PipeCloser> pipe(_popen(command.c_str(), "r"));
-    if (!pipe)
-        return "popen failed";
-    return captureOutput(pipe.get());
+void closeCommandPipe(std::FILE* pipe) {
+    _pclose(pipe);
 }
 
 int setInheritedVariable(const char* name, const std::string& value) {
