@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset default -DROLEGATE_TESTS=OFF > /dev/null
-cmake --build build -j"$(nproc)" --target rolegate > /dev/null
+cmake --preset default -B build-demo -DROLEGATE_TESTS=OFF > /dev/null
+cmake --build build-demo -j"$(nproc)" --target rolegate > /dev/null
 
 password='demo-Pa55!'
 dir=$(mktemp -d /tmp/rolegate-demo-XXXXXX)
@@ -26,7 +26,7 @@ echo "Throwaway server on 127.0.0.1:$port; the connecting user is postgres, pass
 demo() {
     echo
     echo "\$ rolegate $*      (password typed at the prompt)"
-    printf '%s\n' "$password" | build/rolegate "$@" || echo "(exit status $?)"
+    printf '%s\n' "$password" | build-demo/rolegate "$@" || echo "(exit status $?)"
 }
 
 demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_admin -i halvern_int

@@ -235,3 +235,23 @@ TEST(CatchAll, CommandTooLongForTheSystemEndsThroughTheGate) {
 }
 
 } // namespace
+
+namespace {
+
+// Standard input that cannot be read (a directory, or closed altogether) is not an
+// empty password: the run stops with status 1.
+TEST(PasswordHandling, UnreadableInputStopsTheRun) {
+    for (const std::string redirect : {"< /", "<&-"}) {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + redirect,
+                                         ROLEGATE_BINARY};
+        for (const std::string& arg : checkArgs("rg_super"))
+            argv.push_back(arg);
+        const ProcessResult result = runProcess(argv, "");
+        EXPECT_EQ(result.exitCode, 1) << redirect;
+        EXPECT_EQ(result.output,
+                  std::string(kPasswordPrompt) + "Could not enter database password\n")
+            << redirect;
+    }
+}
+
+} // namespace
