@@ -13,6 +13,10 @@ const char kQueryBeforeRole[] =
     "end as rolcreaterole, case when rolcanlogin=true then 'LOGINTRUE' else 'LOGINFALSE' end "
     "as rolcanlogin from pg_catalog.pg_roles where rolname = ";
 
+// A server that accepts the connection but never answers (or a firewall that drops
+// it) would otherwise hold psql, and the whole check, for minutes.
+const std::string kConnectionParameters = "?connect_timeout=10";
+
 const char kHexDigits[] = "0123456789ABCDEF";
 
 void appendHex(std::string& out, unsigned char byte) {
@@ -89,7 +93,7 @@ std::string uriHost(const std::string& hostname) {
 std::string connectionUri(const std::string& pguser, const std::string& hostname,
                           const std::string& port) {
     return "postgresql://" + percentEncode(pguser) + "@" + uriHost(hostname) + ":" +
-           percentEncode(port) + "/postgres";
+           percentEncode(port) + "/postgres" + kConnectionParameters;
 }
 
 std::string roleQuerySql(const std::string& roleName) {
@@ -113,7 +117,7 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
     // the C runtime joins the pieces back into one argument.
     return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName) + "\" \"postgresql://\"" +
            percentEncode(pguser) + "\"@\"" + uriHost(hostname) + "\":\"" + percentEncode(port) +
-           "\"/postgres\"\"";
+           "\"/postgres" + kConnectionParameters + "\"\"";
 }
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,

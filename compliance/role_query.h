@@ -4,7 +4,7 @@
 
 // Builds the command line that runs one role's catalog query through psql, quoted
 // for the platform's command interpreter. psql receives exactly these arguments:
-// the psql path, -X, -w, -c, the query, and postgresql://USER@HOST:PORT/postgres.
+// the psql path, -X, -w, -c, the query, and the connection URI.
 // The password is not part of it; psql takes it from PGPASSWORD.
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
                                   const std::string& pguser, const std::string& hostname,
@@ -33,7 +33,7 @@ std::string percentEncode(const std::string& value);
 // anything else percent-encoded.
 std::string uriHost(const std::string& hostname);
 
-// postgresql://USER@HOST:PORT/postgres with each value encoded.
+// postgresql://USER@HOST:PORT/postgres?connect_timeout=10 with each value encoded.
 std::string connectionUri(const std::string& pguser, const std::string& hostname,
                           const std::string& port);
 

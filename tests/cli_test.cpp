@@ -186,8 +186,8 @@ TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
     EXPECT_EQ(call.args[0], "-X");
     EXPECT_EQ(call.args[1], "-w");
     EXPECT_EQ(call.args[2], "-c");
-    EXPECT_EQ(call.args[4],
-              "postgresql://app%40corp@127.0.0.1:" + testCluster().port + "/postgres");
+    EXPECT_EQ(call.args[4], "postgresql://app%40corp@127.0.0.1:" + testCluster().port +
+                                "/postgres?connect_timeout=10");
     EXPECT_TRUE(call.hasPassword);
     EXPECT_EQ(call.password, kConnectingPassword);
     for (const std::string& arg : call.args)

@@ -69,7 +69,8 @@ TEST(RoleQueryCommand, ShellHandsPsqlExactlyTheIntendedArguments) {
         EXPECT_EQ(decodeEscapeStringLiteral(roleLiteralInQuery(call.args[3])), value);
         const std::string uri = call.args[4];
         const std::string encoded = percentEncode(value);
-        EXPECT_EQ(uri, "postgresql://" + encoded + "@" + encoded + ":" + encoded + "/postgres");
+        EXPECT_EQ(uri, "postgresql://" + encoded + "@" + encoded + ":" + encoded +
+                           "/postgres?connect_timeout=10");
         EXPECT_EQ(percentDecode(encoded), value);
     }
     EXPECT_NE(system("test -e /tmp/rolegate-pwned"), 0);

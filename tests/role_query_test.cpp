@@ -26,13 +26,14 @@ TEST(RoleQueryCommand, PosixCommandForAPlainRole) {
                     "pg_catalog.pg_roles where rolname = E'\\''halvern'\\'';'");
     EXPECT_EQ(posixRoleQueryCommand("psql", "halvern", "postgres", "db.example", "5432"),
               "'psql' '-X' '-w' '-c' " + sqlQuoted +
-                  " 'postgresql://postgres@db.example:5432/postgres'");
+                  " 'postgresql://postgres@db.example:5432/postgres?connect_timeout=10'");
 }
 
 TEST(RoleQueryCommand, WindowsCommandForAPlainRole) {
     EXPECT_EQ(windowsRoleQueryCommand("psql", "halvern", "postgres", "db.example", "5432"),
               "\"\"psql\" -X -w -c \"" + kQueryPrefix +
-                  "E'halvern';\" \"postgresql://\"postgres\"@\"db.example\":\"5432\"/postgres\"\"");
+                  "E'halvern';\" \"postgresql://\"postgres\"@\"db.example\":\"5432\"/"
+                  "postgres?connect_timeout=10\"\"");
     // The registry path's line feed goes with the others once the command is finished.
     std::string command = windowsRoleQueryCommand("C:\\PG 14\n\\bin\\psql.exe", "r", "u", "h", "1");
     stripNewlines(command);
@@ -50,8 +51,8 @@ TEST(RoleQueryCommand, InternalCommandDiffersOnlyInTheRoleLiteral) {
 
 TEST(RoleQueryCommand, PasswordNeverStandsInTheUri) {
     EXPECT_EQ(connectionUri("postgres", "127.0.0.1", "5432"),
-              "postgresql://postgres@127.0.0.1:5432/postgres");
-    EXPECT_EQ(connectionUri("", "h", ""), "postgresql://@h:/postgres");
+              "postgresql://postgres@127.0.0.1:5432/postgres?connect_timeout=10");
+    EXPECT_EQ(connectionUri("", "h", ""), "postgresql://@h:/postgres?connect_timeout=10");
 }
 
 TEST(SqlLiteral, EscapesWhatCouldEndOrChangeTheLiteral) {
