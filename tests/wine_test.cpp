@@ -165,3 +165,22 @@ TEST(WindowsLocator, PsqlOnTheSearchPathIsUsedByName) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(WindowsLimits, CommandTooLongForCmdEndsThroughTheGate) {
+    placePsql("Program Files/PostgreSQL/14/bin/psql.exe");
+    setBaseDirectory(14, "C:\\Program Files\\PostgreSQL\\14");
+    const ProcessResult result = runWine({kWindowsBuild + "/rolegate.exe", "-h", "h", "-p", "1",
+                                          "-u", "u", "-m", std::string(20000, 'r')},
+                                         "pw\n");
+    removeInstallation(14);
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(
+        result.output.rfind(missLines(16, 15) + kPasswordPrompt + kResultsHeading + kMainError, 0),
+        0u)
+        << result.output;
+    EXPECT_EQ(result.output.find("arg "), std::string::npos) << "psql ran after all";
+}
+
+} // namespace
