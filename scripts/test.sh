@@ -1,20 +1,46 @@
 #!/usr/bin/env bash
-# Builds rolegate for this machine and for Windows, and runs every test: unit tests,
-# the built tool against a throwaway PostgreSQL server with real psql and a real
-# terminal, and the Windows build and its unit tests under wine.
+# Builds rolegate and runs every test:
+#   - unit tests, and the built tool against a throwaway PostgreSQL server with real
+#     psql and a real terminal;
+#   - the Windows build (mingw-w64) and its tests under wine;
+#   - the same native suite again under AddressSanitizer, UBSan and LeakSanitizer;
+#   - the libFuzzer targets, FUZZ_SECONDS (30) each;
+#   - the .deb and .zip packages, installing the .deb (as root);
+#   - the benchmark, once, as a smoke test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64; do
+for tool in x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 clang++; do
     if ! command -v "$tool" > /dev/null; then
-        echo "$tool is missing: apt-get install g++-mingw-w64-x86-64-posix wine64" >&2
+        echo "$tool is missing: apt-get install g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev" >&2
         exit 1
     fi
 done
 
-cmake --preset windows
+step() { printf '\n==== %s\n' "$*"; }
+
+step "Windows build"
+cmake --preset windows > /dev/null
 cmake --build build-windows -j"$(nproc)"
 
-cmake --preset default -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows"
+step "native build and tests (with the Windows build under wine)"
+cmake --preset default -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows" > /dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure
+
+step "the native tests under ASan, UBSan and LeakSanitizer"
+cmake --preset asan > /dev/null
+cmake --build build-asan -j"$(nproc)"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure
+
+step "fuzzing"
+scripts/fuzz.sh
+
+step "packages"
+scripts/package-check.sh
+
+step "benchmark smoke run"
+BENCH_RUNS=3 bench/run.sh
+
+step "every test passed"

@@ -90,7 +90,7 @@ std::string percentDecode(const std::string& text) {
 
 std::string roleLiteralInQuery(const std::string& sql) {
     const std::string before = "where rolname = ";
-    const size_t at = sql.rfind(before);
+    const size_t at = sql.find(before); // the role itself may hold these words
     if (at == std::string::npos || sql.empty() || sql.back() != ';')
         return "";
     return sql.substr(at + before.size(), sql.size() - at - before.size() - 1);

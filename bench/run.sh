@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Times a whole rolegate run checking two roles against the two psql queries it
+# wraps, run directly with the same arguments and password, on a throwaway local
+# server. Prints both medians over BENCH_RUNS runs (25 by default) and their ratio.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${BENCH_RUNS:-25}
+
+cmake --preset default -B build-bench -DROLEGATE_TESTS=OFF > /dev/null
+cmake --build build-bench -j"$(nproc)" --target rolegate > /dev/null
+
+password='bench-Pa55'
+cluster=$(mktemp -d /tmp/rolegate-bench-cluster-XXXXXX)
+dir=$(mktemp -d /tmp/rolegate-bench-XXXXXX)
+trap 'scripts/pg-cluster.sh stop "$cluster"; rm -rf "$dir"' EXIT
+trap 'exit 130' INT TERM HUP
+port=$(scripts/pg-cluster.sh start "$cluster" "$password")
+PGPASSWORD=$password psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U postgres -d postgres \
+    -c 'create role bench_main createdb createrole login' -c 'create role bench_int login'
+args=(-h 127.0.0.1 -p "$port" -u postgres -m bench_main -i bench_int)
+
+# The exact arguments rolegate hands psql, recorded once by a stand-in ahead of the
+# real psql on the search path.
+real_psql=$(command -v psql)
+mkdir "$dir/wrap"
+cat > "$dir/wrap/psql" <<WRAP
+#!/bin/sh
+printf '%s\0' "\$@" >> "$dir/calls"
+printf '\n' >> "$dir/calls"
+exec "$real_psql" "\$@"
+WRAP
+chmod +x "$dir/wrap/psql"
+printf '%s\n' "$password" | PATH="$dir/wrap:$PATH" build-bench/rolegate "${args[@]}" > /dev/null
+mapfile -t -d '' first < <(sed -n 1p "$dir/calls" | tr -d '\n')
+mapfile -t -d '' second < <(sed -n 2p "$dir/calls" | tr -d '\n')
+[ ${#first[@]} -eq 5 ] && [ ${#second[@]} -eq 5 ] || { echo "bench: could not record psql's arguments" >&2; exit 1; }
+
+now() { date +%s%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+: > "$dir/tool" && : > "$dir/bare"
+for ((i = 0; i < runs; i++)); do
+    start=$(now)
+    printf '%s\n' "$password" | build-bench/rolegate "${args[@]}" > /dev/null
+    echo $(( $(now) - start )) >> "$dir/tool"
+    start=$(now)
+    PGPASSWORD=$password psql "${first[@]}" > /dev/null
+    PGPASSWORD=$password psql "${second[@]}" > /dev/null
+    echo $(( $(now) - start )) >> "$dir/bare"
+done
+
+tool=$(median < "$dir/tool")
+bare=$(median < "$dir/bare")
+awk -v t="$tool" -v b="$bare" -v n="$runs" 'BEGIN {
+    printf "rolegate, two roles:        median %.1f ms over %d runs\n", t / 1e6, n
+    printf "the two psql queries alone: median %.1f ms over %d runs\n", b / 1e6, n
+    printf "ratio: %.3f\n", t / b
+}'
