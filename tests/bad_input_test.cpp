@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,31 +13,16 @@ namespace {
 
 const std::string kPasswordLine = kConnectingPassword + "\n";
 
-// Runs the tool as "$0" "$@" inside the shell command `around`, for redirections and pipes.
-ProcessResult runThroughShell(const std::string& around, const std::vector<std::string>& args,
-                              const std::string& input) {
-    std::vector<std::string> argv = {"/bin/sh", "-c", around, ROLEGATE_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, input);
-}
-
 TEST(SilentServer, ConnectionTimeoutEndsTheCheck) {
     // Accepts connections into its backlog and never says a word, like a server that
     // hangs or a firewall that swallows packets.
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string port;
+    const int listener = bindLoopbackPort(port);
     ASSERT_EQ(listen(listener, 8), 0);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
 
     const auto started = std::chrono::steady_clock::now();
-    const ProcessResult result =
-        runRolegate({"-h", "127.0.0.1", "-p", std::to_string(ntohs(address.sin_port)), "-u",
-                     kConnectingUser, "-m", "rg_super"},
-                    kPasswordLine);
+    const ProcessResult result = runRolegate(
+        {"-h", "127.0.0.1", "-p", port, "-u", kConnectingUser, "-m", "rg_super"}, kPasswordLine);
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
             .count();
@@ -55,8 +38,8 @@ TEST(SilentServer, ConnectionTimeoutEndsTheCheck) {
 TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {
     // head takes the first line and leaves; the tool must neither crash nor wait.
     const ProcessResult result =
-        runThroughShell("{ \"$0\" \"$@\"; echo \"status $?\" >&2; } | head -1",
-                        checkArgs("rg_super", "rg_login"), kPasswordLine);
+        runRolegateInShell("{ \"$0\" \"$@\"; echo \"status $?\" >&2; } | head -1",
+                           checkArgs("rg_super", "rg_login"), kPasswordLine);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.output, kPasswordPrompt);
     // Ended by SIGPIPE (128 + 13) when it wrote again, or finished first.
@@ -67,7 +50,7 @@ TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {
 
 TEST(BrokenOutput, ClosedStandardOutputStillRunsTheChecks) {
     const ProcessResult result =
-        runThroughShell("exec \"$0\" \"$@\" >&-", checkArgs("rg_super"), kPasswordLine);
+        runRolegateInShell("exec \"$0\" \"$@\" >&-", checkArgs("rg_super"), kPasswordLine);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.errors, "");

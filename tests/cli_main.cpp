@@ -27,6 +27,13 @@ ProcessResult runRolegate(const std::vector<std::string>& args, const std::strin
     return runProcess(argv, input, environment);
 }
 
+ProcessResult runRolegateInShell(const std::string& around, const std::vector<std::string>& args,
+                                 const std::string& input) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", around, ROLEGATE_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, input);
+}
+
 std::vector<std::string> checkArgs(const std::string& mainRole, const std::string& internalRole) {
     std::vector<std::string> args = {"-h", "127.0.0.1",     "-p", testCluster().port,
                                      "-u", kConnectingUser, "-m", mainRole};

@@ -6,13 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -137,18 +134,10 @@ TEST(FailedConnections, NoPasswordNeverPromptsAgain) {
 
 TEST(FailedConnections, ServerDownEndsThroughTheGate) {
     // A loopback port that was free a moment ago.
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    const ProcessResult result =
-        runRolegate({"-h", "127.0.0.1", "-p", std::to_string(ntohs(address.sin_port)), "-u",
-                     kConnectingUser, "-m", "rg_super"},
-                    kPasswordLine);
+    std::string port;
+    close(bindLoopbackPort(port));
+    const ProcessResult result = runRolegate(
+        {"-h", "127.0.0.1", "-p", port, "-u", kConnectingUser, "-m", "rg_super"}, kPasswordLine);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, report(std::string(kMainError) + "\n"));
     EXPECT_NE(result.errors.find("Connection refused"), std::string::npos) << result.errors;
@@ -245,11 +234,8 @@ namespace {
 // empty password: the run stops with status 1.
 TEST(PasswordHandling, UnreadableInputStopsTheRun) {
     for (const std::string redirect : {"< /", "<&-"}) {
-        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" " + redirect,
-                                         ROLEGATE_BINARY};
-        for (const std::string& arg : checkArgs("rg_super"))
-            argv.push_back(arg);
-        const ProcessResult result = runProcess(argv, "");
+        const ProcessResult result =
+            runRolegateInShell("exec \"$0\" \"$@\" " + redirect, checkArgs("rg_super"), "");
         EXPECT_EQ(result.exitCode, 1) << redirect;
         EXPECT_EQ(result.output,
                   std::string(kPasswordPrompt) + "Could not enter database password\n")

@@ -2,8 +2,11 @@
 
 #include "support/process.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +46,19 @@ void ClusterEnvironment::SetUp() {
 void ClusterEnvironment::TearDown() {
     if (!gCluster.dir.empty())
         runProcess({kScript, "stop", gCluster.dir}, "");
+}
+
+int bindLoopbackPort(std::string& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no free loopback port");
+    port = std::to_string(ntohs(address.sin_port));
+    return fd;
 }
 
 int newestInstalledPsqlVersion() {

@@ -29,6 +29,9 @@ class ClusterEnvironment : public ::testing::Environment {
     std::string setupSql_;
 };
 
+// A socket bound to a free loopback port, not yet listening; `port` is set to it.
+int bindLoopbackPort(std::string& port);
+
 // The newest PostgreSQL from 16 down to 12 whose psql is installed under
 // /usr/lib/postgresql, or 0.
 int newestInstalledPsqlVersion();

@@ -22,6 +22,10 @@ std::string clusterSetupSql();
 ProcessResult runRolegate(const std::vector<std::string>& args, const std::string& input,
                           const EnvironmentChanges& environment = {});
 
+// Runs it as "$0" "$@" inside the /bin/sh command `around`, for redirections and pipes.
+ProcessResult runRolegateInShell(const std::string& around, const std::vector<std::string>& args,
+                                 const std::string& input);
+
 // -h 127.0.0.1 -p PORT -u app@corp -m MAIN, and -i INTERNAL when one is given.
 std::vector<std::string> checkArgs(const std::string& mainRole,
                                    const std::string& internalRole = "");
