@@ -13,7 +13,6 @@
 #include "system/line_input.h"
 #include "system/password.h"
 
-#include <exception>
 #include <iostream>
 #include <new>
 
