@@ -18,6 +18,10 @@
 
 namespace {
 
+// Does not repeat the answer: it may be a password typed into the wrong prompt.
+const char kNoSuchPsqlFile[] =
+    "WARNING: The path typed names no psql file; trying psql by name instead.";
+
 std::string runRoleQuery(const std::string& psqlPath, const std::string& roleName,
                          const CheckOptions& options) {
     std::string command =
@@ -36,8 +40,17 @@ int checkRoles(int argc, const char* const argv[]) {
     std::string psqlPath = "psql";
     if (locatePsql(psqlPath) != 0) {
         std::cout << platformPsqlSearch().pathPrompt << std::endl;
-        // The answer is taken as typed; at the end of input the path stays as it was.
-        readInputLine(psqlPath);
+        // Only an answer that names a file is ever run: anything else, a password typed
+        // into the wrong prompt included, leaves plain psql to be tried. At the end of
+        // the input the path stays as it was.
+        std::string answer;
+        if (readInputLine(answer) == LineRead::Line) {
+            const std::string file = typedProgramFile(answer);
+            if (!file.empty())
+                psqlPath = file;
+            else
+                std::cout << kNoSuchPsqlFile << std::endl;
+        }
     }
 
     std::string password;

@@ -12,6 +12,12 @@ std::string runCommand(const std::string& command);
 // inherits it. Returns 0 on success, 1 when the environment could not be changed.
 int setInheritedVariable(const char* name, const std::string& value);
 
+// The program file that a path typed by the user names, or "" when it names none
+// (an empty answer, a directory, nothing there). On Windows one pair of double quotes
+// around the path, as Explorer's "Copy as path" writes it, and blanks outside them are
+// dropped first, and a path without its ".exe" also finds the file with it.
+std::string typedProgramFile(const std::string& typed);
+
 // The interpreter that runCommand hands command lines to; callers that build command
 // lines quote them for it.
 enum class CommandInterpreter { PosixShell, WindowsCmd };

@@ -2,6 +2,7 @@
 #include "system/command_pipe.h"
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 std::FILE* openCommandPipe(const char* command) {
     return popen(command, "r");
@@ -13,6 +14,14 @@ void closeCommandPipe(std::FILE* pipe) {
 
 int setInheritedVariable(const char* name, const std::string& value) {
     return setenv(name, value.c_str(), 1) == 0 ? 0 : 1;
+}
+
+std::string typedProgramFile(const std::string& typed) {
+    // Quotes and blanks are legal in POSIX file names, so the answer is taken as typed.
+    struct stat status;
+    if (typed.empty() || stat(typed.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return "";
+    return typed;
 }
 
 CommandInterpreter commandInterpreter() {

@@ -2,6 +2,26 @@
 #include "system/command_pipe.h"
 
 #include <cstdlib>
+#include <windows.h>
+
+namespace {
+
+bool isFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A double quote cannot occur in a Windows file name, so a pair around the path is
+// only quoting: drop it, and the blanks outside it.
+std::string withoutQuotes(const std::string& typed) {
+    const size_t first = typed.find_first_not_of(" \t");
+    const size_t last = typed.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first < 1 || typed[first] != '"' || typed[last] != '"')
+        return typed;
+    return typed.substr(first + 1, last - first - 1);
+}
+
+} // namespace
 
 std::FILE* openCommandPipe(const char* command) {
     return _popen(command, "r");
@@ -13,6 +33,18 @@ void closeCommandPipe(std::FILE* pipe) {
 
 int setInheritedVariable(const char* name, const std::string& value) {
     return _putenv_s(name, value.c_str()) == 0 ? 0 : 1;
+}
+
+std::string typedProgramFile(const std::string& typed) {
+    const std::string path = withoutQuotes(typed);
+    if (path.empty())
+        return "";
+    if (isFile(path))
+        return path;
+    // What cmd.exe would run for a name typed without its extension.
+    if (isFile(path + ".exe"))
+        return path + ".exe";
+    return "";
 }
 
 CommandInterpreter commandInterpreter() {

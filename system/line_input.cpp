@@ -18,6 +18,10 @@ LineRead readInputLine(std::string& line) {
         if (!any)
             return LineRead::EndOfInput;
     }
+    // A line from a file written on Windows, or typed where Enter sends CR LF, ends in a
+    // carriage return that is no part of the answer.
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
     line.swap(text);
     return LineRead::Line;
 }

@@ -5,6 +5,6 @@
 enum class LineRead { Line, EndOfInput, Error };
 
 // Reads one line from standard input up to a line feed, which is consumed and not
-// stored. `line` is replaced only when a line (possibly empty, or ended by the end of
-// input) was read; EndOfInput means the input was already at its end.
+// stored, and so is one carriage return before it. `line` is replaced only when a line (possibly
+// empty, or ended by the end of input) was read; EndOfInput means the input was already at its end.
 LineRead readInputLine(std::string& line);

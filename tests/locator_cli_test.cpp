@@ -75,8 +75,9 @@ TEST(PsqlDiscovery, InstalledPsqlIsFoundOffTheSearchPath) {
 }
 
 TEST_F(PsqlNowhere, TypedPathIsUsed) {
+    // Lines from a file written on Windows: the carriage returns are no part of them.
     const ProcessResult result =
-        runWithoutPsql(dir_ + "/my tools/psql\n" + kConnectingPassword + "\n");
+        runWithoutPsql(dir_ + "/my tools/psql\r\n" + kConnectingPassword + "\r\n");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + okReport()) << result.errors;
 }
@@ -87,6 +88,22 @@ TEST_F(PsqlNowhere, EndOfInputKeepsTheBareName) {
     EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + kPasswordPrompt + kResultsHeading +
                                  kMainError + "\n");
     EXPECT_NE(result.errors.find("psql: not found"), std::string::npos) << result.errors;
+}
+
+TEST_F(PsqlNowhere, AnswerNamingNoFileIsNeverRun) {
+    // A password piped in, meant for the next prompt, or an empty line: plain psql is
+    // tried instead, and the answer shows nowhere.
+    for (const std::string answer : {"S3cret!pw", "", "/", "psql"}) {
+        const ProcessResult result = runWithoutPsql(answer + "\n");
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.output,
+                  missLines(16, 12) + kPathPrompt +
+                      "WARNING: The path typed names no psql file; trying psql by name instead.\n" +
+                      kPasswordPrompt + kResultsHeading + kMainError + "\n")
+            << answer;
+        EXPECT_NE(result.errors.find("psql: not found"), std::string::npos) << result.errors;
+        EXPECT_EQ(result.errors.find("S3cret"), std::string::npos) << result.errors;
+    }
 }
 
 TEST_F(PsqlNowhere, TypedPathThatCannotRunEndsThroughTheGate) {
