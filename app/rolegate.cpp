@@ -22,12 +22,25 @@ namespace {
 const char kNoSuchPsqlFile[] =
     "WARNING: The path typed names no psql file; trying psql by name instead.";
 
-std::string runRoleQuery(const std::string& psqlPath, const std::string& roleName,
-                         const CheckOptions& options) {
-    std::string command =
-        buildRoleQueryCommand(psqlPath, roleName, options.pguser, options.hostname, options.port);
+std::string runRoleQuery(const std::string& psqlPath, const std::string& roleName) {
+    std::string command = buildRoleQueryCommand(psqlPath, roleName);
     stripNewlines(command);
     return runCommand(command);
+}
+
+// psql takes the connection, the password included, from its environment, so that
+// none of it stands on a command line where the command interpreter could act on it
+// or other users of the machine could read it.
+void exportConnection(const CheckOptions& options, const std::string& password) {
+    for (const auto& [name, value] :
+         connectionVariables(options.pguser, options.hostname, options.port, password)) {
+        if (setInheritedVariable(name, value) != 0)
+            throw std::bad_alloc();
+    }
+    for (const std::string& name : redirectingVariables()) {
+        if (clearInheritedVariable(name) != 0)
+            throw std::bad_alloc();
+    }
 }
 
 int checkRoles(int argc, const char* const argv[]) {
@@ -56,18 +69,15 @@ int checkRoles(int argc, const char* const argv[]) {
     std::string password;
     if (readPassword(password) != 0)
         return 1;
-    // psql reads the password from its environment, so that it never stands on a
-    // command line where other users of the machine could read it.
-    if (setInheritedVariable("PGPASSWORD", password) != 0)
-        throw std::bad_alloc();
+    exportConnection(options, password);
 
     std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
     std::cout << "Validating main user..." << std::endl;
-    evaluateMainUser(runRoleQuery(psqlPath, options.mainuser, options));
+    evaluateMainUser(runRoleQuery(psqlPath, options.mainuser));
 
     if (!options.internaluser.empty()) {
         std::cout << "\nValidating internal user..." << std::endl;
-        evaluateInternalUser(runRoleQuery(psqlPath, options.internaluser, options));
+        evaluateInternalUser(runRoleQuery(psqlPath, options.internaluser));
     }
     return 0;
 }
@@ -75,6 +85,7 @@ int checkRoles(int argc, const char* const argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    keepSecretsOutOfDumps();
     try {
         return checkRoles(argc, argv);
     } catch (...) {

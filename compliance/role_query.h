@@ -1,41 +1,34 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // Builds the command line that runs one role's catalog query through psql, quoted
 // for the platform's command interpreter. psql receives exactly these arguments:
-// the psql path, -X, -w, -c, the query, and the connection URI.
-// The password is not part of it; psql takes it from PGPASSWORD.
-std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& pguser, const std::string& hostname,
-                                  const std::string& port);
+// the psql path, -X, -w, -c and the query. Nothing the user typed but the psql path
+// stands in it: the connection comes from the environment (connectionVariables).
+std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName);
 
 // The same command for a given interpreter, whichever platform this is.
-std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& pguser, const std::string& hostname,
-                                  const std::string& port);
-std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                    const std::string& pguser, const std::string& hostname,
-                                    const std::string& port);
+std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName);
+std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName);
 
 // The query: one row of marker words for the role named, none when it does not exist.
+// The name travels as the lower-case hex of its bytes, which the server decodes in the
+// session's client encoding, so no byte of it is ever read as SQL. Every name in the
+// query is schema-qualified, so the session's search_path cannot change its meaning.
 std::string roleQuerySql(const std::string& roleName);
 
-// `value` as a PostgreSQL escape-string literal, E'...'. Backslash and apostrophe
-// are doubled; double quote, percent sign and control bytes are written \xHH, so the
-// literal holds nothing a command interpreter acts on.
-std::string sqlEscapeStringLiteral(const std::string& value);
+// The libpq variables psql connects with: host (a bracketed IPv6 address without its
+// brackets), port, user, password, the postgres database and a connection timeout.
+using Variables = std::vector<std::pair<std::string, std::string>>;
+Variables connectionVariables(const std::string& pguser, const std::string& hostname,
+                              const std::string& port, const std::string& password);
 
-// Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~ as %XX.
-std::string percentEncode(const std::string& value);
-
-// The host as it stands in a connection URI: a bracketed IPv6 literal as typed,
-// anything else percent-encoded.
-std::string uriHost(const std::string& hostname);
-
-// postgresql://USER@HOST:PORT/postgres?connect_timeout=10 with each value encoded.
-std::string connectionUri(const std::string& pguser, const std::string& hostname,
-                          const std::string& port);
+// Variables that would send psql elsewhere than connectionVariables say: a service
+// whose host beats PGHOST, and an address that beats the host name.
+const std::vector<std::string>& redirectingVariables();
 
 // Removes every line feed from `command`, in place.
 void stripNewlines(std::string& command);

@@ -10,7 +10,10 @@ std::string runCommand(const std::string& command);
 
 // Sets `name` in this process's environment so that every command run afterwards
 // inherits it. Returns 0 on success, 1 when the environment could not be changed.
-int setInheritedVariable(const char* name, const std::string& value);
+int setInheritedVariable(const std::string& name, const std::string& value);
+// Removes `name` from this process's environment, so commands run afterwards do not
+// inherit it. Returns 0 on success (also when it was not set), 1 otherwise.
+int clearInheritedVariable(const std::string& name);
 
 // The program file that a path typed by the user names, or "" when it names none
 // (an empty answer, a directory, nothing there). On Windows one pair of double quotes

@@ -12,8 +12,12 @@ void closeCommandPipe(std::FILE* pipe) {
     pclose(pipe);
 }
 
-int setInheritedVariable(const char* name, const std::string& value) {
-    return setenv(name, value.c_str(), 1) == 0 ? 0 : 1;
+int setInheritedVariable(const std::string& name, const std::string& value) {
+    return setenv(name.c_str(), value.c_str(), 1) == 0 ? 0 : 1;
+}
+
+int clearInheritedVariable(const std::string& name) {
+    return unsetenv(name.c_str()) == 0 ? 0 : 1;
 }
 
 std::string typedProgramFile(const std::string& typed) {

@@ -31,8 +31,13 @@ void closeCommandPipe(std::FILE* pipe) {
     _pclose(pipe);
 }
 
-int setInheritedVariable(const char* name, const std::string& value) {
-    return _putenv_s(name, value.c_str()) == 0 ? 0 : 1;
+int setInheritedVariable(const std::string& name, const std::string& value) {
+    return _putenv_s(name.c_str(), value.c_str()) == 0 ? 0 : 1;
+}
+
+int clearInheritedVariable(const std::string& name) {
+    // An empty value removes the variable from the environment.
+    return _putenv_s(name.c_str(), "") == 0 ? 0 : 1;
 }
 
 std::string typedProgramFile(const std::string& typed) {

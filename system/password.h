@@ -7,3 +7,9 @@
 // the process is interrupted while waiting. An empty input yields an empty password.
 // Returns 0 when a line was read, 1 (after printing why) when reading failed.
 int readPassword(std::string& password);
+
+// Keeps the password out of core files for the rest of the run: the core size limit
+// becomes 0 (psql inherits it) and, where the system allows, the process is marked not
+// dumpable, which also keeps other processes of the same user from reading its memory
+// and environment.
+void keepSecretsOutOfDumps();

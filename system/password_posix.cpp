@@ -4,8 +4,12 @@
 
 #include <csignal>
 #include <iostream>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
@@ -60,4 +64,12 @@ int readPassword(std::string& password) {
         return 1;
     }
     return 0;
+}
+
+void keepSecretsOutOfDumps() {
+    const struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+#ifdef __linux__
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 }

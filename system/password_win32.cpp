@@ -41,3 +41,8 @@ int readPassword(std::string& password) {
     }
     return 0;
 }
+
+void keepSecretsOutOfDumps() {
+    // Windows writes no core file of a console program unless the machine's owner set
+    // up crash dumps for it; there is nothing for a program to switch off.
+}

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 namespace {
 
@@ -27,10 +28,12 @@ EnvironmentChanges wineEnvironment() {
 
 // Runs a Windows program under wine in `dir`.
 ProcessResult runWine(const std::vector<std::string>& args, const std::string& input,
-                      const std::string& dir = "/tmp") {
+                      const std::string& dir = "/tmp", const EnvironmentChanges& extra = {}) {
     std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir, kWine};
     argv.insert(argv.end(), args.begin(), args.end());
-    ProcessResult result = runProcess(argv, input, wineEnvironment(), 120);
+    EnvironmentChanges environment = wineEnvironment();
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    ProcessResult result = runProcess(argv, input, environment, 120);
     // Windows programs end their lines with CR LF; compare them as plain line feeds.
     for (size_t at; (at = result.output.find("\r\n")) != std::string::npos;)
         result.output.erase(at, 1);
@@ -88,15 +91,17 @@ const std::string kPathPrompt =
 // Values full of what cmd.exe, the C runtime, a URI and SQL act on.
 const std::string kHost = "db&host^1";
 const std::string kPort = "54|32";
-const std::string kUser = "app@corp \"q\"";
+// cmd.exe would expand %CD% and %PATH% in a command line; the user never stands in one.
+const std::string kUser = "app@corp \"q\" %CD%F1igo %PATH% &x";
 const std::string kMainRole = "o'brien & \"co\" 100%";
 const std::string kInternalRole = "int<er>nal%PATH%";
 const std::string kPassword = "pa ss&w\"rd%PATH%^|<>'";
 
 ProcessResult runRolegate(const std::string& input, const std::string& dir = "/tmp") {
+    // psql must never see the variables that would send it elsewhere.
     return runWine({kWindowsBuild + "/rolegate.exe", "-h", kHost, "-p", kPort, "-u", kUser, "-m",
                     kMainRole, "-i", kInternalRole},
-                   input, dir);
+                   input, dir, {{"PGHOSTADDR", "127.0.0.1"}, {"PGSERVICE", "elsewhere"}});
 }
 
 // Splits the report at the internal heading and checks what each psql run received.
@@ -105,10 +110,13 @@ void expectBothCallsExact(const std::string& output) {
     ASSERT_NE(internalAt, std::string::npos) << output;
     const DumpedCall main = parseArgvDump(output.substr(0, internalAt));
     const DumpedCall internal = parseArgvDump(output.substr(internalAt));
-    EXPECT_EQ(main.args, intendedPsqlArgs(kMainRole, kUser, kHost, kPort));
-    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole, kUser, kHost, kPort));
-    EXPECT_EQ(main.password, kPassword);
-    EXPECT_EQ(internal.password, kPassword);
+    EXPECT_EQ(main.args, intendedPsqlArgs(kMainRole));
+    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole));
+    const std::map<std::string, std::string> connection = {
+        {"PGPASSWORD", kPassword}, {"PGHOST", kHost},          {"PGPORT", kPort},
+        {"PGUSER", kUser},         {"PGDATABASE", "postgres"}, {"PGCONNECT_TIMEOUT", "10"}};
+    EXPECT_EQ(main.environment, connection);
+    EXPECT_EQ(internal.environment, connection);
     EXPECT_EQ(output.find("pa ss"), std::string::npos) << "the password leaked: " << output;
 }
 

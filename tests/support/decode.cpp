@@ -32,71 +32,29 @@ DumpedCall parseArgvDump(const std::string& output) {
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.rfind("arg ", 0) == 0 || line == "arg") {
-            call.args.push_back(fromHex(line.size() > 4 ? line.substr(4) : ""));
-        } else if (line.rfind("env", 0) == 0) {
-            call.hasPassword = true;
-            call.password = fromHex(line.size() > 4 ? line.substr(4) : "");
-        }
+        std::istringstream words(line);
+        std::string kind, first, second;
+        words >> kind >> first >> second;
+        if (kind == "arg")
+            call.args.push_back(fromHex(first));
+        else if (kind == "env")
+            call.environment[first] = fromHex(second);
     }
     return call;
 }
 
-std::string decodeEscapeStringLiteral(const std::string& literal) {
-    const std::string bad = "<not a literal>";
-    if (literal.size() < 3 || literal.compare(0, 2, "E'") != 0 || literal.back() != '\'')
-        return bad;
-    std::string text;
-    const std::string body = literal.substr(2, literal.size() - 3);
-    for (size_t i = 0; i < body.size(); ++i) {
-        if (body[i] == '\'') {
-            if (i + 1 >= body.size() || body[i + 1] != '\'')
-                return bad; // a lone apostrophe would end the literal early
-            text.push_back('\'');
-            ++i;
-        } else if (body[i] == '\\') {
-            if (i + 1 < body.size() && body[i + 1] == '\\') {
-                text.push_back('\\');
-                ++i;
-            } else if (i + 3 < body.size() && body[i + 1] == 'x' && hexValue(body[i + 2]) >= 0 &&
-                       hexValue(body[i + 3]) >= 0) {
-                text.push_back(
-                    static_cast<char>(hexValue(body[i + 2]) * 16 + hexValue(body[i + 3])));
-                i += 3;
-            } else {
-                return bad;
-            }
-        } else {
-            text.push_back(body[i]);
-        }
-    }
-    return text;
+std::string roleInQuery(const std::string& sql) {
+    const std::string before = "pg_catalog.decode('", after = "', 'hex')";
+    const size_t from = sql.find(before);
+    const size_t to = sql.find(after);
+    if (from == std::string::npos || to == std::string::npos || to < from + before.size())
+        return "<no role>";
+    const std::string hex = sql.substr(from + before.size(), to - from - before.size());
+    if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return "<no role>";
+    return fromHex(hex);
 }
 
-std::string percentDecode(const std::string& text) {
-    std::string decoded;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            decoded.push_back(
-                static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            decoded.push_back(text[i]);
-        }
-    }
-    return decoded;
-}
-
-std::string roleLiteralInQuery(const std::string& sql) {
-    const std::string before = "where rolname = ";
-    const size_t at = sql.find(before); // the role itself may hold these words
-    if (at == std::string::npos || sql.empty() || sql.back() != ';')
-        return "";
-    return sql.substr(at + before.size(), sql.size() - at - before.size() - 1);
-}
-
-std::vector<std::string> intendedPsqlArgs(const std::string& role, const std::string& user,
-                                          const std::string& host, const std::string& port) {
-    return {"-X", "-w", "-c", roleQuerySql(role), connectionUri(user, host, port)};
+std::vector<std::string> intendedPsqlArgs(const std::string& role) {
+    return {"-X", "-w", "-c", roleQuerySql(role)};
 }

@@ -10,10 +10,11 @@
 inline const std::string kConnectingUser = "app@corp";
 inline const std::string kConnectingPassword = "p@ss:w/rd%&\"'^|<>$`\\ x";
 
-// Roles whose names mean something to a shell, a URI or SQL; each may create
-// databases and roles and log in, but is no superuser.
+// Roles whose names mean something to a shell, a URI or SQL, or that are no ASCII
+// (the last is the Japanese character for "table"); each may create databases and
+// roles and log in, but is no superuser.
 inline const std::vector<std::string> kHostileRoleNames = {
-    "o'brien", "say \"hi\"", "a&b|c", "100%", "back\\slash", "r\xC3\xB4le",
+    "o'brien", "say \"hi\"", "a&b|c", "100%", "back\\slash", "r\xC3\xB4le", "\xE8\xA1\xA8",
 };
 
 std::string clusterSetupSql();
