@@ -2,6 +2,7 @@
 
 #include "system/line_input.h"
 
+#include <cerrno>
 #include <csignal>
 #include <iostream>
 #include <sys/resource.h>
@@ -13,39 +14,90 @@
 
 namespace {
 
-// The terminal settings from before echo was switched off, for the signal handler.
+// The terminal settings from before echo was switched off, for the signal handlers.
 struct termios gSavedTerminal;
 
-const int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kSignalCount = sizeof kRestoringSignals / sizeof kRestoringSignals[0];
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+const int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+constexpr int kStoppingCount = sizeof kStoppingSignals / sizeof kStoppingSignals[0];
+
+// Only the foreground job may change the terminal: a job in the background leaves
+// it to whoever is using it.
+bool inForeground() {
+    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
+
+void switchEchoOff() {
+    struct termios silent = gSavedTerminal;
+    silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &silent); // keep what was typed ahead
+}
+
+// Only async-signal-safe calls in the handlers.
 
 extern "C" void restoreEchoAndDie(int signalNumber) {
-    // Only async-signal-safe calls here: put the terminal back, then let the signal
-    // end the process the way it normally would.
+    // Put the terminal back, then let the signal end the process the way it normally
+    // would.
     tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
+}
+
+extern "C" void restoreEchoAndStop(int signalNumber) {
+    // Whoever takes the terminal while this job is stopped (the shell, after Ctrl-Z)
+    // gets it back with echo on. The job stops right here, and once it is continued
+    // in the foreground echo goes off again, from the settings the terminal has by
+    // then, and the read goes on where it was.
+    const int savedErrno = errno;
+    if (inForeground())
+        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+
+    struct sigaction stopping = {}, handler;
+    stopping.sa_handler = SIG_DFL;
+    sigemptyset(&stopping.sa_mask);
+    sigaction(signalNumber, &stopping, &handler);
+    sigset_t thisSignal;
+    sigemptyset(&thisSignal);
+    sigaddset(&thisSignal, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &thisSignal, nullptr);
+    raise(signalNumber); // stopped until SIGCONT
+    sigaction(signalNumber, &handler, nullptr);
+
+    if (inForeground() && tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0)
+        switchEchoOff();
+    errno = savedErrno;
+}
+
+// Handles each of `signals` with `handler`, keeping what was there in `previous`;
+// a signal the process was started to ignore stays ignored.
+void handleSignals(const int* signals, int count, void (*handler)(int),
+                   struct sigaction* previous) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART; // the interrupted read goes on
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < count; ++i) {
+        sigaction(signals[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN)
+            sigaction(signals[i], &action, nullptr);
+    }
+}
+
+void restoreSignals(const int* signals, int count, const struct sigaction* previous) {
+    for (int i = 0; i < count; ++i)
+        sigaction(signals[i], &previous[i], nullptr);
 }
 
 } // namespace
 
 int readPassword(std::string& password) {
     const bool echoOff = tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0;
-    struct sigaction previous[kSignalCount];
+    struct sigaction previousEnding[kEndingCount], previousStopping[kStoppingCount];
     if (echoOff) {
-        struct sigaction restoring = {};
-        restoring.sa_handler = restoreEchoAndDie;
-        sigemptyset(&restoring.sa_mask);
-        for (int i = 0; i < kSignalCount; ++i) {
-            // A signal the process was started to ignore stays ignored.
-            sigaction(kRestoringSignals[i], nullptr, &previous[i]);
-            if (previous[i].sa_handler != SIG_IGN)
-                sigaction(kRestoringSignals[i], &restoring, nullptr);
-        }
-
-        struct termios silent = gSavedTerminal;
-        silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &silent); // keep what was typed ahead
+        handleSignals(kEndingSignals, kEndingCount, restoreEchoAndDie, previousEnding);
+        handleSignals(kStoppingSignals, kStoppingCount, restoreEchoAndStop, previousStopping);
+        switchEchoOff();
     }
 
     std::cout << "Please enter database password:" << std::endl;
@@ -54,9 +106,10 @@ int readPassword(std::string& password) {
         password.clear();
 
     if (echoOff) {
+        // Signals first, so that no handler can switch echo off again afterwards.
+        restoreSignals(kStoppingSignals, kStoppingCount, previousStopping);
+        restoreSignals(kEndingSignals, kEndingCount, previousEnding);
         tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-        for (int i = 0; i < kSignalCount; ++i)
-            sigaction(kRestoringSignals[i], &previous[i], nullptr);
     }
 
     if (outcome == LineRead::Error) {

@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +74,96 @@ TEST(PasswordPrompt, SignalsWhileWaitingRestoreEchoAndStillEndTheRun) {
         EXPECT_EQ(session.screen.find("half-typed"), std::string::npos);
         closeTerminal(session);
     }
+}
+
+// The one process whose parent is `parent`, or -1.
+int childOf(int parent, int timeoutSeconds = 10) {
+    const std::string list =
+        "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    for (int tries = 0; tries < timeoutSeconds * 50; ++tries) {
+        int child = -1;
+        if (std::ifstream(list) >> child)
+            return child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
+bool waitUntilStopped(int pid) {
+    for (int tries = 0; tries < 500; ++tries) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pidField, name, state;
+        stat >> pidField >> name >> state;
+        if (state == "T")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string rolegateCommandLine(const std::string& role) {
+    std::string line = ROLEGATE_BINARY;
+    for (const std::string& arg : checkArgs(role))
+        line += " '" + arg + "'";
+    return line;
+}
+
+// What a user does: Ctrl-Z at the prompt of an interactive shell, then fg, then the
+// password. It must not be shown, though the shell put echo back on meanwhile.
+TEST(PasswordPrompt, CtrlZAndFgKeepThePasswordHidden) {
+    TerminalSession session = startOnTerminal(
+        {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"}, {{"PS1", "shell> "}});
+    ASSERT_TRUE(waitForScreen(session, "shell> ")) << session.screen;
+    typeOnTerminal(session, rolegateCommandLine("rg_super") + "\r");
+    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    typeOnTerminal(session, "\x1a");
+    ASSERT_TRUE(waitForScreen(session, "Stopped")) << session.screen;
+    typeOnTerminal(session, "fg\r");
+    ASSERT_TRUE(waitForEcho(session, false)) << session.screen;
+    typeOnTerminal(session, kConnectingPassword + "\r");
+    EXPECT_TRUE(waitForScreen(session, "Main PostgreSQL user: OK")) << session.screen;
+    EXPECT_TRUE(waitForEcho(session, true));
+    typeOnTerminal(session, "exit\r");
+    waitForExit(session);
+    EXPECT_EQ(session.screen.find("p@ss"), std::string::npos) << session.screen;
+    closeTerminal(session);
+}
+
+// The same by signals, with a job-control shell that leaves the terminal alone and
+// reads nothing from it: echo is on while the job is stopped, off again once it is
+// continued, and what was typed before the stop is kept.
+TEST(PasswordPrompt, StoppedJobGivesEchoBackAndTakesItAgain) {
+    char pattern[] = "/tmp/rolegate-stop-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string fifo = std::string(pattern) + "/go";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> argv = {"/bin/bash", "-m", "-c",
+                                     "\"$0\" \"$@\"; read go < '" + fifo +
+                                         "'; fg > /dev/null; echo \"[status $?]\"",
+                                     ROLEGATE_BINARY};
+    for (const std::string& arg : checkArgs("rg_super"))
+        argv.push_back(arg);
+    TerminalSession session = startOnTerminal(argv);
+    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    const int rolegate = childOf(session.pid);
+    ASSERT_GT(rolegate, 0);
+
+    typeOnTerminal(session, kConnectingPassword.substr(0, 4));
+    kill(rolegate, SIGTSTP);
+    ASSERT_TRUE(waitUntilStopped(rolegate));
+    EXPECT_TRUE(terminalEchoes(session));
+    std::ofstream(fifo) << "go" << std::endl;
+    EXPECT_TRUE(waitForEcho(session, false));
+    typeOnTerminal(session, kConnectingPassword.substr(4) + "\r");
+
+    EXPECT_TRUE(waitForScreen(session, "[status 0]")) << session.screen;
+    waitForExit(session);
+    EXPECT_TRUE(terminalEchoes(session));
+    EXPECT_NE(session.screen.find("Main PostgreSQL user: OK"), std::string::npos) << session.screen;
+    EXPECT_EQ(session.screen.find(kConnectingPassword.substr(4, 6)), std::string::npos)
+        << session.screen;
+    closeTerminal(session);
+    std::filesystem::remove_all(pattern);
 }
 
 } // namespace

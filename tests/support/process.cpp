@@ -175,6 +175,16 @@ bool terminalEchoes(const TerminalSession& session) {
     return (settings.c_lflag & ECHO) != 0;
 }
 
+bool waitForEcho(TerminalSession& session, bool on, int timeoutSeconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (terminalEchoes(session) != on) {
+        if (remainingMs(deadline) == 0)
+            return false;
+        readSome(session.master, session.screen, 20);
+    }
+    return true;
+}
+
 int waitForExit(TerminalSession& session, int timeoutSeconds) {
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     int status = 0;

@@ -37,6 +37,8 @@ bool waitForScreen(TerminalSession& session, const std::string& text, int timeou
 void typeOnTerminal(TerminalSession& session, const std::string& keys);
 // Whether the terminal echoes what is typed.
 bool terminalEchoes(const TerminalSession& session);
+// Reads the terminal until its echo is switched `on` (or off) or `timeoutSeconds` pass.
+bool waitForEcho(TerminalSession& session, bool on, int timeoutSeconds = 10);
 // Waits for the process to end, reading the terminal meanwhile; returns its wait status,
 // or -1 after killing it when it did not end in time.
 int waitForExit(TerminalSession& session, int timeoutSeconds = 30);
