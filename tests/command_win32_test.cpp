@@ -69,4 +69,13 @@ TEST(RoleQueryCommand, RegistryPathWithItsLineFeedRuns) {
     EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs("r"));
 }
 
+// A path pasted from Explorer comes in quotes; one typed may lack ".exe".
+TEST(TypedProgramFile, QuotesAndAMissingExtensionStillNameTheFile) {
+    const std::string path = besideThisProgram("argv_dump.exe");
+    const std::string stem = path.substr(0, path.size() - 4);
+    EXPECT_EQ(typedProgramFile(" \"" + path + "\" "), path);
+    EXPECT_EQ(typedProgramFile("\"" + stem + "\""), path);
+    EXPECT_EQ(typedProgramFile("\"" + stem.substr(0, stem.find_last_of('\\')) + "\""), "");
+}
+
 } // namespace

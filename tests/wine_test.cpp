@@ -192,3 +192,129 @@ TEST(WindowsLimits, CommandTooLongForCmdEndsThroughTheGate) {
 }
 
 } // namespace
+
+// rolegate.exe typed at an interactive cmd on a console of its own: wine gives a program
+// a console when its standard input is a terminal in raw mode, and paints on that
+// terminal what is typed only while the console's echo is on.
+namespace {
+
+// The text wine painted, without its escape sequences and without any whitespace: it
+// draws blanks as cursor moves, so only the visible characters can be compared.
+std::string consoleText(const std::string& screen) {
+    std::string text;
+    for (size_t at = 0; at < screen.size(); ++at) {
+        const unsigned char c = static_cast<unsigned char>(screen[at]);
+        if (c == '\x1b' && at + 1 < screen.size()) {
+            const char kind = screen[++at];
+            if (kind == '[') { // control sequence: up to a final byte from @ to ~
+                while (at + 1 < screen.size() && !(screen[at + 1] >= '@' && screen[at + 1] <= '~'))
+                    ++at;
+                ++at;
+            } else if (kind == ']') { // operating system command: up to BEL or ESC backslash
+                while (at + 1 < screen.size() && screen[at + 1] != '\a' && screen[at + 1] != '\x1b')
+                    ++at;
+                ++at;
+                if (at < screen.size() && screen[at] == '\x1b')
+                    ++at;
+            }
+            continue;
+        }
+        if (c > ' ' && c != 0x7f)
+            text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
+// Where wine's Z: drive shows a path of this machine.
+std::string windowsPath(const std::string& hostPath) {
+    std::string path = "Z:" + hostPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+const std::string kCmdPrompt = "Z:\\tmp>";
+
+// Reads the console until `text` shows in its text after the first `from` characters.
+bool waitForConsoleText(TerminalSession& session, const std::string& text, size_t from,
+                        int timeoutSeconds = 30) {
+    return waitForScreen(
+        session,
+        [&](const std::string& screen) {
+            return consoleText(screen).find(text, from) != std::string::npos;
+        },
+        timeoutSeconds);
+}
+
+// Types a rolegate.exe command line at cmd's prompt, answers its psql path prompt and then
+// its password prompt with `answer` and `passwordKeys`, and waits for cmd's next prompt.
+// Returns the console text painted meanwhile.
+std::string runAtCmdPrompt(TerminalSession& session, const std::string& answer,
+                           const std::string& passwordKeys) {
+    const size_t from = consoleText(session.screen).size();
+    typeOnTerminal(session, windowsPath(kWindowsBuild + "/rolegate.exe") +
+                                " -h h -p 1 -u u -m main -i internal\r");
+    // The five registry probes come first, so give the prompt time.
+    EXPECT_TRUE(waitForConsoleText(session, "[example:", from, 120));
+    typeOnTerminal(session, answer + "\r");
+    EXPECT_TRUE(waitForConsoleText(session, "Pleaseenterdatabasepassword:", from));
+    typeOnTerminal(session, passwordKeys);
+    EXPECT_TRUE(waitForConsoleText(session, "Validatinginternaluser", from));
+    const size_t internalAt = consoleText(session.screen).find("Validatinginternaluser", from);
+    EXPECT_TRUE(waitForConsoleText(session, kCmdPrompt, internalAt));
+    return consoleText(session.screen).substr(from);
+}
+
+// Types a command at cmd's prompt whose text differs from what it prints, and tells
+// whether what was typed was painted before the command's output.
+bool commandIsShownAsTyped(TerminalSession& session) {
+    const size_t from = consoleText(session.screen).size();
+    typeOnTerminal(session, "echo one-%OS%-two\r");
+    EXPECT_TRUE(waitForConsoleText(session, "one-Windows_NT-two", from));
+    return consoleText(session.screen).find("echoone-%OS%-twoone-Windows_NT-two", from) !=
+           std::string::npos;
+}
+
+TEST(WindowsConsole, PasswordIsHiddenAndEchoComesBackAfterALineAndAfterEndOfInput) {
+    placePsql("Program Files/PostgreSQL/16/bin/psql.exe");
+    TerminalSession session =
+        startOnTerminal({"/bin/sh", "-c", "cd /tmp && exec \"$0\" cmd", kWine}, wineEnvironment(),
+                        TerminalMode::Raw);
+    EXPECT_TRUE(waitForConsoleText(session, kCmdPrompt, 0)) << consoleText(session.screen);
+
+    // The path pasted with its quotes and a blank before them; a password line.
+    const std::string password = "Zq7secretXw";
+    const std::string passwordInHex = "5A71377365637265745877"; // as the stand-in prints it
+    const std::string first = runAtCmdPrompt(
+        session, " \"C:\\Program Files\\PostgreSQL\\16\\bin\\psql.exe\"", password + "\r");
+    EXPECT_NE(first.find("[example:C:\\ProgramFiles\\PostgreSQL\\12\\bin\\psql.exe]"
+                         "\"C:\\ProgramFiles\\PostgreSQL\\16\\bin\\psql.exe\""
+                         "Pleaseenterdatabasepassword:====COMPLIANTRESULTS====Validatingmainuser"),
+              std::string::npos)
+        << first;
+    EXPECT_EQ(first.find(password), std::string::npos) << first;
+    const size_t report = first.find("====COMPLIANTRESULTS====");
+    EXPECT_NE(first.find("arg", report), std::string::npos) << "psql did not run: " << first;
+    EXPECT_NE(first.find(passwordInHex, report), std::string::npos)
+        << "psql did not receive the password: " << first;
+    EXPECT_TRUE(commandIsShownAsTyped(session)) << consoleText(session.screen);
+
+    // The path typed without ".exe"; end of input (Ctrl-Z, Enter) at the password prompt.
+    const std::string second =
+        runAtCmdPrompt(session, "C:\\Program Files\\PostgreSQL\\16\\bin\\psql", "\x1a\r");
+    EXPECT_NE(second.find("[example:C:\\ProgramFiles\\PostgreSQL\\12\\bin\\psql.exe]"
+                          "C:\\ProgramFiles\\PostgreSQL\\16\\bin\\psql"
+                          "Pleaseenterdatabasepassword:====COMPLIANTRESULTS====Validatingmainuser"),
+              std::string::npos)
+        << second;
+    EXPECT_NE(second.find("arg", second.find("====COMPLIANTRESULTS====")), std::string::npos)
+        << "psql did not run: " << second;
+    EXPECT_TRUE(commandIsShownAsTyped(session)) << consoleText(session.screen);
+
+    typeOnTerminal(session, "exit\r");
+    EXPECT_EQ(waitForExit(session), 0) << consoleText(session.screen);
+    closeTerminal(session);
+}
+
+} // namespace

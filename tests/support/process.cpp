@@ -126,7 +126,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 }
 
 TerminalSession startOnTerminal(const std::vector<std::string>& argv,
-                                const EnvironmentChanges& environment) {
+                                const EnvironmentChanges& environment, TerminalMode mode) {
     TerminalSession session;
     session.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (session.master < 0 || grantpt(session.master) != 0 || unlockpt(session.master) != 0)
@@ -147,6 +147,12 @@ TerminalSession startOnTerminal(const std::vector<std::string>& argv,
         dup2(tty, 2);
         if (tty > 2)
             close(tty);
+        if (mode == TerminalMode::Raw) {
+            termios settings{};
+            tcgetattr(0, &settings);
+            cfmakeraw(&settings);
+            tcsetattr(0, TCSANOW, &settings);
+        }
         close(session.master);
         close(session.slave);
         execInChild(argv, environment);
@@ -155,10 +161,19 @@ TerminalSession startOnTerminal(const std::vector<std::string>& argv,
 }
 
 bool waitForScreen(TerminalSession& session, const std::string& text, int timeoutSeconds) {
+    return waitForScreen(
+        session,
+        [&text](const std::string& screen) { return screen.find(text) != std::string::npos; },
+        timeoutSeconds);
+}
+
+bool waitForScreen(TerminalSession& session,
+                   const std::function<bool(const std::string& screen)>& shows,
+                   int timeoutSeconds) {
     const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
-    while (session.screen.find(text) == std::string::npos) {
+    while (!shows(session.screen)) {
         if (remainingMs(deadline) == 0 || !readSome(session.master, session.screen, 100))
-            return session.screen.find(text) != std::string::npos;
+            return shows(session.screen);
     }
     return true;
 }

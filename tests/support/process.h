@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,10 +30,19 @@ struct TerminalSession {
     std::string screen;
 };
 
+// Cooked is a terminal as a shell leaves it: it echoes, edits lines and turns keys into
+// signals. Raw hands every key over as typed, as to a program that draws its own screen.
+enum class TerminalMode { Cooked, Raw };
+
 TerminalSession startOnTerminal(const std::vector<std::string>& argv,
-                                const EnvironmentChanges& environment = {});
+                                const EnvironmentChanges& environment = {},
+                                TerminalMode mode = TerminalMode::Cooked);
 // Reads the terminal until `text` has appeared on it or `timeoutSeconds` pass.
 bool waitForScreen(TerminalSession& session, const std::string& text, int timeoutSeconds = 30);
+// Reads the terminal until `shows` holds for the screen or `timeoutSeconds` pass.
+bool waitForScreen(TerminalSession& session,
+                   const std::function<bool(const std::string& screen)>& shows,
+                   int timeoutSeconds = 30);
 // Types `keys` on the terminal.
 void typeOnTerminal(TerminalSession& session, const std::string& keys);
 // Whether the terminal echoes what is typed.
