@@ -89,6 +89,8 @@ cmake --build build-release-windows -j"$(nproc)" --target rolegate > /dev/null
     fail "the Linux and Windows builds disagree on the version"
 
 win=$stage/zip
+# The linker wrote no time stamp, but strip writes one into the PE header: the time in
+# SOURCE_DATE_EPOCH when set (as here), else the current time.
 cmake --install build-release-windows --prefix "$win" --strip > /dev/null
 normalise "$win" rolegate.exe
 zip_name=rolegate-${version}-windows-x64.zip
