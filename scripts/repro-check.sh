@@ -38,11 +38,11 @@ release one
 
 one=$work/one/out two=$work/another/build/two/out
 [ "$(ls "$one")" = "$(ls "$two")" ] ||
-    fail "the two releases hold different files: $(ls "$one" | tr '\n' ' ')/ $(ls "$two" | tr '\n' ' ')"
+    fail "the two releases hold different files: $(echo $(ls "$one")) / $(echo $(ls "$two"))"
 differ=()
 for file in $(ls "$one"); do
     cmp -s "$one/$file" "$two/$file" || differ+=("$file")
 done
 [ ${#differ[@]} -eq 0 ] || fail "two builds of $commit differ in: ${differ[*]}"
 echo "repro-check: two release builds of $(git rev-parse --short HEAD) from two clones are the" \
-    "same byte for byte ($(ls "$one" | tr '\n' ' ')), in $((SECONDS - start)) s"
+    "same byte for byte ($(echo $(ls "$one"))), in $((SECONDS - start)) s"
