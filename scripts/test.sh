@@ -5,7 +5,8 @@
 #   - the Windows build (mingw-w64) and its tests under wine;
 #   - the same native suite again under AddressSanitizer, UBSan and LeakSanitizer;
 #   - the libFuzzer targets, FUZZ_SECONDS (30) each;
-#   - the .deb and .zip packages, installing the .deb (as root);
+#   - a release (scripts/release.sh) and its packages, installing the .deb (as root);
+#   - the same release built twice from two clones, compared byte for byte;
 #   - the benchmark, once, as a smoke test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +40,9 @@ scripts/fuzz.sh
 
 step "packages"
 scripts/package-check.sh
+
+step "reproducible release: two builds from two clones, compared"
+scripts/repro-check.sh
 
 step "benchmark smoke run"
 BENCH_RUNS=3 bench/run.sh

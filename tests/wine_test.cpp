@@ -126,6 +126,22 @@ TEST(WindowsBuild, UnitTestsPassUnderWine) {
     EXPECT_NE(result.output.find("[  PASSED  ]"), std::string::npos) << result.output;
 }
 
+TEST(WindowsBuild, ExecutableNamesItselfInItsVersionResource) {
+    const ProcessResult result =
+        runWine({kWindowsBuild + "/tests/version_info.exe", kWindowsBuild + "/rolegate.exe"}, "");
+    EXPECT_EQ(result.exitCode, 0) << result.output << result.errors;
+    const std::string version = ROLEGATE_VERSION;
+    std::string expected = "fixed FileVersion " + version + ".0\n";
+    expected += "fixed ProductVersion " + version + ".0\n";
+    expected += "ProductName rolegate\n";
+    expected += "FileDescription Checks PostgreSQL roles for Halvern\n";
+    expected += "FileVersion " + version + "\n";
+    expected += "ProductVersion " + version + "\n";
+    expected += "InternalName rolegate\n";
+    expected += "OriginalFilename rolegate.exe\n";
+    EXPECT_EQ(result.output, expected);
+}
+
 TEST(WindowsLocator, RegistryInstallationIsFoundAfterTwoMisses) {
     placePsql("Program Files/PostgreSQL/14/bin/psql.exe");
     setBaseDirectory(14, "C:\\Program Files\\PostgreSQL\\14");
