@@ -2,8 +2,10 @@
 # Builds rolegate, starts a throwaway PostgreSQL server on a free loopback port,
 # creates roles that show every verdict, runs rolegate against them with the demo
 # password typed in for you, and removes the server again (also on Ctrl-C).
+# First installs what it needs when that is missing (scripts/ensure-packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh demo
 
 cmake --preset default -B build-demo -DROLEGATE_TESTS=OFF > /dev/null
 cmake --build build-demo -j"$(nproc)" --target rolegate > /dev/null
