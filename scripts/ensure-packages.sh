@@ -18,8 +18,7 @@ set -euo pipefail
 # NEEDED-BY is "demo" (the demo and the tests) or "test" (the tests only). KIND is
 # "command" (WHAT is found on the search path) or "path" (a file matching the glob
 # WHAT exists). A package may appear on several lines, one per thing used from it.
-packages() {
-    cat <<'TABLE'
+read -r -d '' table <<'TABLE' || true
 demo  g++                          command  g++
 demo  cmake                        command  cmake
 demo  make                         command  make
@@ -36,7 +35,6 @@ test  util-linux                   path     /usr/bin/unshare
 test  util-linux                   command  prlimit
 test  mount                        command  mount
 TABLE
-}
 
 usage() {
     echo "usage: $0 [--list] demo|test" >&2
@@ -72,7 +70,7 @@ while read -r needed_by package kind what; do
     if ! present "$kind" "$what" && [[ " ${missing[*]-} " != *" $package "* ]]; then
         missing+=("$package")
     fi
-done < <(packages)
+done <<< "$table"
 
 if $list; then
     echo "${all[*]}"
