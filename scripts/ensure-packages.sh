@@ -61,16 +61,20 @@ present() {
     esac
 }
 
-# The packages this command needs and, of those, the ones missing (each name once).
-all=()
-missing=()
-while read -r needed_by package kind what; do
-    [[ $needed_by =~ $wanted ]] || continue
-    [[ " ${all[*]} " == *" $package "* ]] || all+=("$package")
-    if ! present "$kind" "$what" && [[ " ${missing[*]-} " != *" $package "* ]]; then
-        missing+=("$package")
-    fi
-done <<< "$table"
+# Fills `all` with the packages this command needs and `missing` with those whose
+# check fails (each name once), and `unmet` with the failing checks themselves.
+scan() {
+    local needed_by package kind what
+    all=() missing=() unmet=()
+    while read -r needed_by package kind what; do
+        [[ $needed_by =~ $wanted ]] || continue
+        [[ " ${all[*]-} " == *" $package "* ]] || all+=("$package")
+        present "$kind" "$what" && continue
+        unmet+=("$what (from $package)")
+        [[ " ${missing[*]-} " == *" $package "* ]] || missing+=("$package")
+    done <<< "$table"
+}
+scan
 
 if $list; then
     echo "${all[*]}"
@@ -102,3 +106,11 @@ fi
 echo "Installing the missing packages: ${missing[*]}"
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive "${install[@]}"
+
+# A package that installs but does not provide what was checked (another release
+# may lay it out differently) is reported here rather than by a later build step.
+scan
+if [ ${#unmet[@]} -gt 0 ]; then
+    echo "Still missing after the install: ${unmet[*]}" >&2
+    exit 1
+fi
