@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds rolegate, starts a throwaway PostgreSQL server on a free loopback port,
 # creates roles that show every verdict, runs rolegate against them with the demo
-# password typed in for you, and removes the server again (also on Ctrl-C).
+# password given on standard input, and removes the server again (also on Ctrl-C).
+# First installs what it needs when that is missing (scripts/ensure-packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh demo
 
 cmake --preset default -B build-demo -DROLEGATE_TESTS=OFF > /dev/null
 cmake --build build-demo -j"$(nproc)" --target rolegate > /dev/null
@@ -25,7 +27,7 @@ echo "Throwaway server on 127.0.0.1:$port; the connecting user is postgres, pass
 
 demo() {
     echo
-    echo "\$ rolegate $*      (password typed at the prompt)"
+    echo "\$ rolegate $*      (password given on standard input)"
     printf '%s\n' "$password" | build-demo/rolegate "$@" || echo "(exit status $?)"
 }
 

@@ -8,15 +8,10 @@
 #   - a release (scripts/release.sh) and its packages, installing the .deb (as root);
 #   - the same release built twice from two clones, compared byte for byte;
 #   - the benchmark, once, as a smoke test.
+# First installs what it needs when that is missing (scripts/ensure-packages.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-for tool in x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 clang++; do
-    if ! command -v "$tool" > /dev/null; then
-        echo "$tool is missing: apt-get install g++-mingw-w64-x86-64-posix wine64 clang libclang-rt-14-dev" >&2
-        exit 1
-    fi
-done
+scripts/ensure-packages.sh test
 
 step() { printf '\n==== %s\n' "$*"; }
 
