@@ -20,7 +20,8 @@ PGPASSWORD=$password psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U po
 args=(-h 127.0.0.1 -p "$port" -u postgres -m bench_main -i bench_int)
 
 # The exact arguments rolegate hands psql, recorded once by a stand-in ahead of the
-# real psql on the search path.
+# real psql on the search path. The connection travels in psql's environment, which
+# the bare runs below set the same way.
 real_psql=$(command -v psql)
 mkdir "$dir/wrap"
 cat > "$dir/wrap/psql" <<WRAP
@@ -33,8 +34,12 @@ chmod +x "$dir/wrap/psql"
 printf '%s\n' "$password" | PATH="$dir/wrap:$PATH" build-bench/rolegate "${args[@]}" > /dev/null
 mapfile -t -d '' first < <(sed -n 1p "$dir/calls" | tr -d '\n')
 mapfile -t -d '' second < <(sed -n 2p "$dir/calls" | tr -d '\n')
-[ ${#first[@]} -eq 5 ] && [ ${#second[@]} -eq 5 ] || { echo "bench: could not record psql's arguments" >&2; exit 1; }
+[ ${#first[@]} -eq 4 ] && [ ${#second[@]} -eq 4 ] || { echo "bench: could not record psql's arguments" >&2; exit 1; }
 
+connection() {
+    PGHOST=127.0.0.1 PGPORT=$port PGUSER=postgres PGPASSWORD=$password PGDATABASE=postgres \
+        PGCONNECT_TIMEOUT=10 "$@"
+}
 now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -44,8 +49,8 @@ for ((i = 0; i < runs; i++)); do
     printf '%s\n' "$password" | build-bench/rolegate "${args[@]}" > /dev/null
     echo $(( $(now) - start )) >> "$dir/tool"
     start=$(now)
-    PGPASSWORD=$password psql "${first[@]}" > /dev/null
-    PGPASSWORD=$password psql "${second[@]}" > /dev/null
+    connection psql "${first[@]}" > /dev/null
+    connection psql "${second[@]}" > /dev/null
     echo $(( $(now) - start )) >> "$dir/bare"
 done
 
