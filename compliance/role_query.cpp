@@ -60,7 +60,7 @@ std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string
 
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName) {
     // cmd.exe strips the outermost pair of quotation marks; inside them the path and
-    // the query, plain ASCII without % or ", each stand in their own pair.
+    // the query (plain ASCII without % or ") each stand in their own pair.
     return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName) + "\"\"";
 }
 

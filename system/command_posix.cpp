@@ -25,7 +25,8 @@ std::string typedProgramFile(const std::string& typed) {
     struct stat status;
     if (typed.empty() || stat(typed.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return "";
-    return typed;
+    // The shell looks a name without a slash up on the search path, not here.
+    return typed.find('/') == std::string::npos ? "./" + typed : typed;
 }
 
 CommandInterpreter commandInterpreter() {

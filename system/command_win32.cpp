@@ -42,7 +42,9 @@ int clearInheritedVariable(const std::string& name) {
 
 std::string typedProgramFile(const std::string& typed) {
     const std::string path = withoutQuotes(typed);
-    if (path.empty())
+    // cmd.exe expands %NAME% even between quotes, so such a path would not name the
+    // file that runs, and %PGPASSWORD% would put the password on a command line.
+    if (path.empty() || path.find('%') != std::string::npos)
         return "";
     if (isFile(path))
         return path;

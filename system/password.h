@@ -9,7 +9,8 @@
 int readPassword(std::string& password);
 
 // Keeps the password out of core files for the rest of the run: the core size limit
-// becomes 0 (psql inherits it) and, where the system allows, the process is marked not
-// dumpable, which also keeps other processes of the same user from reading its memory
-// and environment.
+// becomes 0 (psql inherits it) and, where the system allows, this process is marked
+// not dumpable, which also keeps other processes of the same user from reading its
+// memory and environment. psql, once started, holds the password in its own
+// environment like any program given PGPASSWORD.
 void keepSecretsOutOfDumps();

@@ -14,8 +14,10 @@
 
 namespace {
 
-// The terminal settings from before echo was switched off, for the signal handlers.
+// The terminal settings from before echo was switched off, and whether it is off now;
+// the signal handlers read and change both.
 struct termios gSavedTerminal;
+volatile sig_atomic_t gEchoIsOff = 0;
 
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 const int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
@@ -23,15 +25,28 @@ constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 constexpr int kStoppingCount = sizeof kStoppingSignals / sizeof kStoppingSignals[0];
 
 // Only the foreground job may change the terminal: a job in the background leaves
-// it to whoever is using it.
+// it to whoever is using it. A terminal that is not this process's controlling
+// terminal has no foreground job, and is free to change.
 bool inForeground() {
-    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground == -1 || foreground == getpgrp();
 }
 
+// Takes the terminal's settings as they are now and switches its echo off.
 void switchEchoOff() {
+    if (tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0)
+        return;
     struct termios silent = gSavedTerminal;
     silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &silent); // keep what was typed ahead
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0) // keep what was typed ahead
+        gEchoIsOff = 1;
+}
+
+void putTerminalBack() {
+    if (gEchoIsOff) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        gEchoIsOff = 0;
+    }
 }
 
 // Only async-signal-safe calls in the handlers.
@@ -39,7 +54,7 @@ void switchEchoOff() {
 extern "C" void restoreEchoAndDie(int signalNumber) {
     // Put the terminal back, then let the signal end the process the way it normally
     // would.
-    tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    putTerminalBack();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }
@@ -48,10 +63,12 @@ extern "C" void restoreEchoAndStop(int signalNumber) {
     // Whoever takes the terminal while this job is stopped (the shell, after Ctrl-Z)
     // gets it back with echo on. The job stops right here, and once it is continued
     // in the foreground echo goes off again, from the settings the terminal has by
-    // then, and the read goes on where it was.
+    // then, and the read goes on where it was. A job continued in the background
+    // leaves the terminal alone; its read stops it again (SIGTTIN) until it is
+    // brought to the foreground.
     const int savedErrno = errno;
     if (inForeground())
-        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        putTerminalBack();
 
     struct sigaction stopping = {}, handler;
     stopping.sa_handler = SIG_DFL;
@@ -64,7 +81,7 @@ extern "C" void restoreEchoAndStop(int signalNumber) {
     raise(signalNumber); // stopped until SIGCONT
     sigaction(signalNumber, &handler, nullptr);
 
-    if (inForeground() && tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0)
+    if (inForeground() && !gEchoIsOff)
         switchEchoOff();
     errno = savedErrno;
 }
@@ -92,12 +109,20 @@ void restoreSignals(const int* signals, int count, const struct sigaction* previ
 } // namespace
 
 int readPassword(std::string& password) {
-    const bool echoOff = tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0;
+    struct termios current;
+    const bool onTerminal = tcgetattr(STDIN_FILENO, &current) == 0;
     struct sigaction previousEnding[kEndingCount], previousStopping[kStoppingCount];
-    if (echoOff) {
+    if (onTerminal) {
         handleSignals(kEndingSignals, kEndingCount, restoreEchoAndDie, previousEnding);
         handleSignals(kStoppingSignals, kStoppingCount, restoreEchoAndStop, previousStopping);
-        switchEchoOff();
+        // Started in the background, the job first waits to be brought to the
+        // foreground, so that it takes the terminal's settings from there and not
+        // from whoever uses the terminal meanwhile; the stop handler then switches
+        // echo off. (Where no shell can bring it there, the read fails instead.)
+        if (!inForeground())
+            raise(SIGTTIN);
+        if (inForeground() && !gEchoIsOff)
+            switchEchoOff();
     }
 
     std::cout << "Please enter database password:" << std::endl;
@@ -105,11 +130,20 @@ int readPassword(std::string& password) {
     if (outcome == LineRead::EndOfInput)
         password.clear();
 
-    if (echoOff) {
-        // Signals first, so that no handler can switch echo off again afterwards.
+    if (onTerminal) {
+        // No signal may come between putting the handlers and the terminal back:
+        // one that arrives meanwhile takes its course once echo is on again.
+        sigset_t handled, before;
+        sigemptyset(&handled);
+        for (int signalNumber : kEndingSignals)
+            sigaddset(&handled, signalNumber);
+        for (int signalNumber : kStoppingSignals)
+            sigaddset(&handled, signalNumber);
+        sigprocmask(SIG_BLOCK, &handled, &before);
         restoreSignals(kStoppingSignals, kStoppingCount, previousStopping);
         restoreSignals(kEndingSignals, kEndingCount, previousEnding);
-        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        putTerminalBack();
+        sigprocmask(SIG_SETMASK, &before, nullptr);
     }
 
     if (outcome == LineRead::Error) {

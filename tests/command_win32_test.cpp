@@ -76,6 +76,11 @@ TEST(TypedProgramFile, QuotesAndAMissingExtensionStillNameTheFile) {
     EXPECT_EQ(typedProgramFile(" \"" + path + "\" "), path);
     EXPECT_EQ(typedProgramFile("\"" + stem + "\""), path);
     EXPECT_EQ(typedProgramFile("\"" + stem.substr(0, stem.find_last_of('\\')) + "\""), "");
+    // cmd.exe would expand %...% in the path, even in quotes: such a file is never run.
+    const std::string percent = path.substr(0, path.find_last_of('\\')) + "\\100%psql.exe";
+    ASSERT_TRUE(CopyFileA(path.c_str(), percent.c_str(), FALSE));
+    EXPECT_EQ(typedProgramFile(percent), "");
+    DeleteFileA(percent.c_str());
 }
 
 } // namespace

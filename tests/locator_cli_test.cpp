@@ -27,16 +27,18 @@ std::string okReport() {
     return std::string(kPasswordPrompt) + kResultsHeading + kMainOk;
 }
 
-// Runs the tool with psql neither on the search path nor in any installation
+// Runs the tool in `cwd` with psql neither on the search path nor in any installation
 // directory: a private mount namespace lays an empty file system over them.
-ProcessResult runWithoutPsql(const std::string& input) {
+ProcessResult runWithoutPsql(const std::string& input, const std::string& cwd = "/") {
     std::vector<std::string> argv = {
         "/usr/bin/unshare",
         "-m",
         "/bin/sh",
         "-c",
-        "mount -t tmpfs none /usr/lib/postgresql && PATH=/nonexistent exec \"$0\" \"$@\"",
-        ROLEGATE_BINARY};
+        "mount -t tmpfs none /usr/lib/postgresql && cd \"$1\" && shift && "
+        "PATH=/nonexistent exec \"$0\" \"$@\"",
+        ROLEGATE_BINARY,
+        cwd};
     for (const std::string& arg : checkArgs("rg_super"))
         argv.push_back(arg);
     return runProcess(argv, input);
@@ -80,6 +82,10 @@ TEST_F(PsqlNowhere, TypedPathIsUsed) {
         runWithoutPsql(dir_ + "/my tools/psql\r\n" + kConnectingPassword + "\r\n");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + okReport()) << result.errors;
+    // A bare name runs the file found here, which the shell would not look for.
+    const ProcessResult bare =
+        runWithoutPsql("psql\n" + kConnectingPassword + "\n", dir_ + "/my tools");
+    EXPECT_EQ(bare.output, missLines(16, 12) + kPathPrompt + okReport()) << bare.errors;
 }
 
 TEST_F(PsqlNowhere, EndOfInputKeepsTheBareName) {

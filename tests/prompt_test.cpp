@@ -129,6 +129,27 @@ TEST(PasswordPrompt, CtrlZAndFgKeepThePasswordHidden) {
     closeTerminal(session);
 }
 
+// Started in the background from a shell whose line editor has the terminal in its
+// own mode: the prompt must wait to be brought to the foreground and take the
+// terminal's settings only then, or Enter would never end the line.
+TEST(PasswordPrompt, StartedInTheBackgroundWaitsForFg) {
+    TerminalSession session =
+        startOnTerminal({"/bin/bash", "--norc", "--noprofile", "-i", "-b"}, {{"PS1", "shell> "}});
+    ASSERT_TRUE(waitForScreen(session, "shell> ")) << session.screen;
+    typeOnTerminal(session, rolegateCommandLine("rg_super") + " &\r");
+    // -b: the shell says at once that the job has stopped, waiting for the terminal.
+    ASSERT_TRUE(waitForScreen(session, "Stopped")) << session.screen;
+    typeOnTerminal(session, "fg\r");
+    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    EXPECT_FALSE(terminalEchoes(session));
+    typeOnTerminal(session, kConnectingPassword + "\r");
+    EXPECT_TRUE(waitForScreen(session, "Main PostgreSQL user: OK", 15)) << session.screen;
+    typeOnTerminal(session, "exit\r");
+    waitForExit(session);
+    EXPECT_EQ(session.screen.find("p@ss"), std::string::npos) << session.screen;
+    closeTerminal(session);
+}
+
 // The same by signals, with a job-control shell that leaves the terminal alone and
 // reads nothing from it: echo is on while the job is stopped, off again once it is
 // continued, and what was typed before the stop is kept.
