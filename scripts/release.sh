@@ -30,9 +30,14 @@ for tool in cmake dpkg-deb dpkg gzip zip sha256sum x86_64-w64-mingw32-g++-posix;
     command -v "$tool" > /dev/null || fail "$tool is missing"
 done
 
+# The release's time: the commit's, or in a copy of the sources that is no git
+# checkout (a `git archive` gives every file the commit's time) the newest source
+# file's.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
     SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2> /dev/null) ||
-        fail "not a git checkout: set SOURCE_DATE_EPOCH to the release's time (seconds since 1970)"
+        SOURCE_DATE_EPOCH=$(find . \( -name '.git' -o -path './build*' -o -path './out' \) -prune \
+            -o -type f -printf '%T@\n' | sort -n | tail -n 1 | cut -d. -f1)
+    [ -n "$SOURCE_DATE_EPOCH" ] || fail "set SOURCE_DATE_EPOCH to the release's time (seconds since 1970)"
 fi
 export SOURCE_DATE_EPOCH
 # Zip stores local times: make local time UTC. Fixed locale and umask for the rest.

@@ -3,16 +3,24 @@
 # two temporary folders of different names and depths, runs scripts/release.sh in each
 # one after the other (the second with another umask, time zone, locale and temporary
 # folder) and compares the two releases file by file. Any difference fails the check
-# and names the file. Uncommitted changes take no part.
+# and names the file. Uncommitted changes take no part. In a copy of the sources that
+# is no git checkout, the copy itself is copied twice instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 fail() { echo "repro-check: $*" >&2; exit 1; }
 
-commit=$(git rev-parse HEAD)
-git diff --quiet HEAD 2> /dev/null ||
-    echo "repro-check: uncommitted changes are left out; building $commit" >&2
+# A git checkout gives its committed HEAD; a plain copy of the sources (no git, or
+# no repository) is copied as it is, file times included.
+if commit=$(git rev-parse HEAD 2> /dev/null); then
+    git diff --quiet HEAD 2> /dev/null ||
+        echo "repro-check: uncommitted changes are left out; building $commit" >&2
+    what=$(git rev-parse --short HEAD)
+else
+    commit=
+    what="the sources in $root"
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rolegate-repro-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -21,8 +29,13 @@ trap 'rm -rf "$work"' EXIT
 release() {
     local dir=$work/$1
     mkdir -p "$dir"
-    git clone -q --shared --no-checkout "$root" "$dir/src"
-    git -C "$dir/src" checkout -q --detach "$commit"
+    if [ -n "$commit" ]; then
+        git clone -q --shared --no-checkout "$root" "$dir/src"
+        git -C "$dir/src" checkout -q --detach "$commit"
+    else
+        mkdir "$dir/src"
+        tar -C "$root" -cf - --exclude='./build*' --exclude=./out . | tar -C "$dir/src" -xpf -
+    fi
     (cd "$dir/src" && env -u SOURCE_DATE_EPOCH scripts/release.sh "$dir/out") > "$dir/log" 2>&1 ||
         { cat "$dir/log" >&2; fail "the release build in $dir/src failed"; }
 }
@@ -43,6 +56,6 @@ differ=()
 for file in $(ls "$one"); do
     cmp -s "$one/$file" "$two/$file" || differ+=("$file")
 done
-[ ${#differ[@]} -eq 0 ] || fail "two builds of $commit differ in: ${differ[*]}"
-echo "repro-check: two release builds of $(git rev-parse --short HEAD) from two clones are the" \
+[ ${#differ[@]} -eq 0 ] || fail "two builds of $what differ in: ${differ[*]}"
+echo "repro-check: two release builds of $what from two copies are the" \
     "same byte for byte ($(echo $(ls "$one"))), in $((SECONDS - start)) s"
