@@ -109,8 +109,7 @@ void restoreSignals(const int* signals, int count, const struct sigaction* previ
 } // namespace
 
 int readPassword(std::string& password) {
-    struct termios current;
-    const bool onTerminal = tcgetattr(STDIN_FILENO, &current) == 0;
+    const bool onTerminal = isatty(STDIN_FILENO) != 0;
     struct sigaction previousEnding[kEndingCount], previousStopping[kStoppingCount];
     if (onTerminal) {
         handleSignals(kEndingSignals, kEndingCount, restoreEchoAndDie, previousEnding);

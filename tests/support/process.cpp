@@ -191,13 +191,9 @@ bool terminalEchoes(const TerminalSession& session) {
 }
 
 bool waitForEcho(TerminalSession& session, bool on, int timeoutSeconds) {
-    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
-    while (terminalEchoes(session) != on) {
-        if (remainingMs(deadline) == 0)
-            return false;
-        readSome(session.master, session.screen, 20);
-    }
-    return true;
+    return waitForScreen(
+        session, [&session, on](const std::string&) { return terminalEchoes(session) == on; },
+        timeoutSeconds);
 }
 
 int waitForExit(TerminalSession& session, int timeoutSeconds) {
