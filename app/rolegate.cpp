@@ -12,11 +12,16 @@
 #include "system/command.h"
 #include "system/line_input.h"
 #include "system/password.h"
+#include "system/text.h"
 
 #include <iostream>
 #include <new>
+#include <vector>
 
 namespace {
+
+const char kNoText[] =
+    "ERROR: The command line holds bytes that are no text in this system's character set";
 
 // Does not repeat the answer: it may be a password typed into the wrong prompt.
 const char kNoSuchPsqlFile[] =
@@ -87,7 +92,15 @@ int checkRoles(int argc, const char* const argv[]) {
 int main(int argc, char* argv[]) {
     keepSecretsOutOfDumps();
     try {
-        return checkRoles(argc, argv);
+        std::vector<std::string> arguments;
+        if (commandLineArguments(argc, argv, arguments) != 0) {
+            std::cout << kNoText << std::endl;
+            return 1;
+        }
+        std::vector<const char*> pointers;
+        for (const std::string& argument : arguments)
+            pointers.push_back(argument.c_str());
+        return checkRoles(static_cast<int>(pointers.size()), pointers.data());
     } catch (...) {
         std::cout << "Could not check postgres user compliance" << std::endl;
         return 1;

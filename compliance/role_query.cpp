@@ -55,7 +55,8 @@ std::string roleQuerySql(const std::string& roleName) {
 }
 
 std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName) {
-    return shellQuote(psqlPath) + " -X -w -c " + shellQuote(roleQuerySql(roleName));
+    // The shell gives way to psql, so that psql is the process that runs and is stopped.
+    return "exec " + shellQuote(psqlPath) + " -X -w -c " + shellQuote(roleQuerySql(roleName));
 }
 
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName) {

@@ -1,35 +1,37 @@
 #include "system/command.h"
 
-#include "system/command_pipe.h"
-
-#include <cstdio>
-#include <memory>
-
-namespace {
-
-struct PipeCloser {
-    void operator()(std::FILE* pipe) const {
-        closeCommandPipe(pipe);
-    }
-};
-
-} // namespace
+#include <algorithm>
 
 std::string runCommand(const std::string& command) {
-    std::fflush(nullptr); // what we printed must reach the console before what the command prints
-    std::unique_ptr<std::FILE, PipeCloser> pipe(openCommandPipe(command.c_str()));
-    if (!pipe)
-        return "popen failed";
+    std::string output;
+    runCommandWithin(command, kCommandDeadlineSeconds, output);
+    return output;
+}
 
-    // 127 characters at most per read. A read cut short by a zero byte keeps only the
-    // text before it; a read error ends the capture with what arrived before it.
+std::string capturedText(const std::string& raw, bool crlfAsLf) {
+    std::string text;
+    if (crlfAsLf) {
+        text.reserve(raw.size());
+        for (size_t at = 0; at < raw.size(); ++at)
+            if (!(raw[at] == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n'))
+                text.push_back(raw[at]);
+    } else {
+        text = raw;
+    }
+
     std::string result;
-    char buffer[128];
-    while (!std::feof(pipe.get())) {
-        if (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr)
-            result.append(buffer);
-        else if (std::ferror(pipe.get()))
-            break;
+    result.reserve(text.size());
+    for (size_t from = 0; from < text.size();) {
+        // One fgets: up to a line feed, or 127 bytes when the line is longer.
+        size_t end = from;
+        while (end < text.size() && end - from < 127) {
+            if (text[end++] == '\n')
+                break;
+        }
+        const auto chunk = text.begin() + static_cast<std::ptrdiff_t>(from);
+        const auto last = text.begin() + static_cast<std::ptrdiff_t>(end);
+        result.append(chunk, std::find(chunk, last, '\0'));
+        from = end;
     }
     return result;
 }

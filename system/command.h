@@ -2,11 +2,28 @@
 
 #include <string>
 
+// Seconds a command may take before it is stopped: libpq's connection bound
+// (PGCONNECT_TIMEOUT, 10 s) and time for the query.
+inline constexpr int kCommandDeadlineSeconds = 20;
+
 // Runs `command` through the platform's command interpreter (/bin/sh, or cmd.exe on
-// Windows) and returns everything it wrote to standard output. Standard error is not
-// captured and reaches the console directly. The command's exit status is not looked
-// at. When the pipe cannot be opened the result is the text "popen failed".
+// Windows) and collects everything it writes to standard output, as a text-mode pipe
+// read line by line gives it (capturedText). Standard error is not captured and reaches
+// the console directly; the command's exit status is not looked at. A command still
+// running after `deadlineSeconds` is stopped together with every process it started,
+// and `output` holds what it wrote before. When the command cannot be started the
+// output is the text "popen failed". Returns 0 when the command ended by itself (or
+// never started), 1 when it was stopped at the deadline.
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output);
+
+// The output of runCommandWithin(command, kCommandDeadlineSeconds, ...).
 std::string runCommand(const std::string& command);
+
+// What reading `raw` from a text-mode pipe with fgets into a 128-byte buffer gives:
+// pieces of at most 127 bytes, each ending at a line feed at the latest, of which a
+// zero byte cuts off the rest; with `crlfAsLf` (Windows' text mode) every CR LF is
+// read as a single LF first.
+std::string capturedText(const std::string& raw, bool crlfAsLf);
 
 // Sets `name` in this process's environment so that every command run afterwards
 // inherits it. Returns 0 on success, 1 when the environment could not be changed.

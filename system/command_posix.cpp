@@ -1,15 +1,173 @@
 #include "system/command.h"
-#include "system/command_pipe.h"
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-std::FILE* openCommandPipe(const char* command) {
-    return popen(command, "r");
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The process group of the command running now, for the signal handlers below.
+volatile sig_atomic_t gRunningGroup = 0;
+
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+extern "C" void endCommandAndDie(int signalNumber) {
+    // The command runs in a process group of its own, which a Ctrl-C at the terminal
+    // does not reach: end it, then end this process the way the signal would have.
+    if (gRunningGroup > 0)
+        kill(-static_cast<pid_t>(gRunningGroup), SIGKILL);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
 }
 
-void closeCommandPipe(std::FILE* pipe) {
-    pclose(pipe);
+int millisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// A pipe whose ends are neither standard stream (one of them may be closed, so that
+// pipe() hands out its number) and are closed in the command.
+bool openPipe(int fds[2]) {
+    if (pipe(fds) != 0)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        const int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
+        close(fds[i]);
+        fds[i] = moved;
+    }
+    if (fds[0] >= 0 && fds[1] >= 0)
+        return true;
+    for (int i = 0; i < 2; ++i)
+        if (fds[i] >= 0)
+            close(fds[i]);
+    return false;
+}
+
+// Starts `/bin/sh -c command` in a process group of its own, its standard output
+// into `writeFd`, with the signal mask `mask`; 0 when it could not be started.
+pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    // The handlers of this process mean nothing in the command.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signalNumber : kEndingSignals)
+        sigaddset(&defaults, signalNumber);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &mask);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    char shell[] = "/bin/sh", dashC[] = "-c";
+    char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, shell, &actions, &attributes, argv, environ) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
+}
+
+// Reads `fd` until its end or the deadline; false when the deadline came first.
+bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
+    for (;;) {
+        pollfd ready = {fd, POLLIN, 0};
+        const int waited = poll(&ready, 1, millisecondsUntil(deadline));
+        if (waited < 0 && errno == EINTR)
+            continue;
+        if (waited <= 0)
+            return waited < 0; // a poll error ends the capture with what arrived
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return true; // the end, or a read error: what arrived is the output
+        raw.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Waits for `pid` to end until the deadline; false when it is still running then.
+bool reapUntil(pid_t pid, Clock::time_point deadline) {
+    // The output ends as the command exits, so this rarely waits at all.
+    for (;;) {
+        int status;
+        const pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped == pid || (reaped < 0 && errno != EINTR))
+            return true;
+        if (millisecondsUntil(deadline) == 0)
+            return false;
+        poll(nullptr, 0, 1);
+    }
+}
+
+} // namespace
+
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output) {
+    // What we printed must reach the console before what the command prints.
+    fflush(nullptr);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
+    int fds[2];
+    if (!openPipe(fds)) {
+        output = "popen failed";
+        return 0;
+    }
+
+    // No ending signal between starting the command and knowing its group.
+    sigset_t endingSet, before;
+    sigemptyset(&endingSet);
+    for (int signalNumber : kEndingSignals)
+        sigaddset(&endingSet, signalNumber);
+    sigprocmask(SIG_BLOCK, &endingSet, &before);
+    struct sigaction ending = {}, previous[kEndingCount];
+    ending.sa_handler = endCommandAndDie;
+    ending.sa_mask = endingSet;
+    for (int i = 0; i < kEndingCount; ++i) {
+        sigaction(kEndingSignals[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler != SIG_IGN)
+            sigaction(kEndingSignals[i], &ending, nullptr);
+    }
+    const pid_t pid = startShell(command, fds[1], before);
+    close(fds[1]);
+    gRunningGroup = pid;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    std::string raw;
+    bool finished = true;
+    if (pid == 0) {
+        raw = "popen failed";
+    } else {
+        finished = readUntil(fds[0], deadline, raw) && reapUntil(pid, deadline);
+        if (!finished) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    close(fds[0]);
+    sigprocmask(SIG_BLOCK, &endingSet, nullptr);
+    gRunningGroup = 0;
+    for (int i = 0; i < kEndingCount; ++i)
+        sigaction(kEndingSignals[i], &previous[i], nullptr);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+
+    output = pid == 0 ? raw : capturedText(raw, false);
+    return finished ? 0 : 1;
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

@@ -1,6 +1,6 @@
 #include "system/command.h"
-#include "system/command_pipe.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <windows.h>
 
@@ -23,12 +23,20 @@ std::string withoutQuotes(const std::string& typed) {
 
 } // namespace
 
-std::FILE* openCommandPipe(const char* command) {
-    return _popen(command, "r");
-}
-
-void closeCommandPipe(std::FILE* pipe) {
+int runCommandWithin(const std::string& command, int, std::string& output) {
+    std::fflush(nullptr);
+    std::FILE* pipe = _popen(command.c_str(), "r");
+    if (!pipe) {
+        output = "popen failed";
+        return 0;
+    }
+    std::string raw;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        raw.append(buffer, n);
     _pclose(pipe);
+    output = capturedText(raw, false); // the pipe is in text mode already
+    return 0;
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

@@ -21,7 +21,7 @@ TEST(RoleQueryCommand, CommandsForAPlainRole) {
     std::string shellQuery = kHalvernQuery;
     for (size_t at = 0; (at = shellQuery.find('\'', at)) != std::string::npos; at += 4)
         shellQuery.replace(at, 1, "'\\''");
-    EXPECT_EQ(posixRoleQueryCommand("psql", "halvern"), "'psql' -X -w -c '" + shellQuery + "'");
+    EXPECT_EQ(posixRoleQueryCommand("psql", "halvern"), "exec 'psql' -X -w -c '" + shellQuery + "'");
     EXPECT_EQ(windowsRoleQueryCommand("psql", "halvern"),
               "\"\"psql\" -X -w -c \"" + kHalvernQuery + "\"\"");
     // The registry path's line feed goes with the others once the command is finished.

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The program's command line, its name first, as UTF-8 text, which is how every value
+// travels inside the tool. On Windows it is read from the wide command line, so no
+// character is ever replaced by a look-alike of the ANSI code page; on Linux and macOS
+// it is read in the character set of the locale (LC_CTYPE), and taken as it is where
+// that is UTF-8 or the plain C locale. Returns 0, or 1 when an argument holds bytes
+// that are no text in that character set.
+int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments);
