@@ -2,7 +2,8 @@
 // privileges it needs.
 //
 // Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
-// line was invalid, the password could not be read, or an error stopped the run.
+// line was invalid or no text, the password could not be read or handed to psql, or
+// an error stopped the run.
 
 #include "app/options.h"
 #include "app/usage.h"
@@ -27,25 +28,39 @@ const char kNoText[] =
 const char kNoSuchPsqlFile[] =
     "WARNING: The path typed names no psql file; trying psql by name instead.";
 
-std::string runRoleQuery(const std::string& psqlPath, const std::string& roleName) {
+// Runs one role's query and prints its verdict. A psql that has not finished by the
+// deadline (a server that takes the login and then never answers, say) is stopped,
+// and the check ends as one that could not run.
+void checkRole(const std::string& psqlPath, const std::string& roleName, CheckedUser user) {
     std::string command = buildRoleQueryCommand(psqlPath, roleName);
     stripNewlines(command);
-    return runCommand(command);
+    std::string output;
+    if (runCommandWithin(command, kCommandDeadlineSeconds, output) != 0)
+        reportStoppedCheck(user, output, kCommandDeadlineSeconds);
+    else if (user == CheckedUser::Main)
+        evaluateMainUser(output);
+    else
+        evaluateInternalUser(output);
 }
 
 // psql takes the connection, the password included, from its environment, so that
 // none of it stands on a command line where the command interpreter could act on it
-// or other users of the machine could read it.
-void exportConnection(const CheckOptions& options, const std::string& password) {
+// or other users of the machine could read it. Returns 1 after saying why when a
+// value does not fit into the environment.
+int exportConnection(const CheckOptions& options, const std::string& password) {
     for (const auto& [name, value] :
          connectionVariables(options.pguser, options.hostname, options.port, password)) {
-        if (setInheritedVariable(name, value) != 0)
-            throw std::bad_alloc();
+        if (setInheritedVariable(name, value) != 0) {
+            std::cout << "ERROR: Could not hand the connection to psql: " << name
+                      << " is too long for the environment" << std::endl;
+            return 1;
+        }
     }
     for (const std::string& name : redirectingVariables()) {
         if (clearInheritedVariable(name) != 0)
             throw std::bad_alloc();
     }
+    return 0;
 }
 
 int checkRoles(int argc, const char* const argv[]) {
@@ -72,17 +87,16 @@ int checkRoles(int argc, const char* const argv[]) {
     }
 
     std::string password;
-    if (readPassword(password) != 0)
+    if (readPassword(password) != 0 || exportConnection(options, password) != 0)
         return 1;
-    exportConnection(options, password);
 
     std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
     std::cout << "Validating main user..." << std::endl;
-    evaluateMainUser(runRoleQuery(psqlPath, options.mainuser));
+    checkRole(psqlPath, options.mainuser, CheckedUser::Main);
 
     if (!options.internaluser.empty()) {
         std::cout << "\nValidating internal user..." << std::endl;
-        evaluateInternalUser(runRoleQuery(psqlPath, options.internaluser));
+        checkRole(psqlPath, options.internaluser, CheckedUser::Internal);
     }
     return 0;
 }

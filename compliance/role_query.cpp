@@ -11,9 +11,12 @@ const char kQueryBeforeRole[] =
     "case when rolcreatedb then 'CREATEDBTRUE' else 'CREATEDBFALSE' end as rolcreatedb, "
     "case when rolcreaterole then 'CREATEROLETRUE' else 'CREATEROLEFALSE' end as "
     "rolcreaterole, case when rolcanlogin then 'LOGINTRUE' else 'LOGINFALSE' end as "
-    "rolcanlogin from pg_catalog.pg_roles where rolname OPERATOR(pg_catalog.=) "
+    "rolcanlogin, case when rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then "
+    "'PASSWORDEXPIREDTRUE' else 'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when "
+    "rolconnlimit OPERATOR(pg_catalog.=) 0 then 'CONNLIMITZEROTRUE' else 'CONNLIMITZEROFALSE' "
+    "end as rolconnlimit from pg_catalog.pg_roles where rolname OPERATOR(pg_catalog.=) "
     "pg_catalog.convert_from(pg_catalog.decode('";
-const char kQueryAfterRole[] = "', 'hex'), pg_catalog.pg_client_encoding())::pg_catalog.name;";
+const char kQueryAfterRole[] = "', 'hex'), 'UTF8')::pg_catalog.name;";
 
 std::string lowerHex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";

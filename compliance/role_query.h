@@ -15,8 +15,9 @@ std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName);
 
 // The query: one row of marker words for the role named, none when it does not exist.
-// The name travels as the lower-case hex of its bytes, which the server decodes in the
-// session's client encoding, so no byte of it is ever read as SQL. Every name in the
+// The name is UTF-8 and travels as the lower-case hex of its bytes, which the server
+// decodes as UTF-8 whatever the session's client encoding, so no byte of it is ever
+// read as SQL and it means the same characters on every console. Every name in the
 // query is schema-qualified, so the session's search_path cannot change its meaning.
 std::string roleQuerySql(const std::string& roleName);
 

@@ -8,17 +8,28 @@ struct RoleAttributes {
     bool createdb = false;
     bool createrole = false;
     bool login = false;
+    bool passwordExpired = false; // VALID UNTIL lies in the past
+    bool connectionLimitZero = false;
 };
 
 // True when `marker` occurs anywhere in `output`, case-sensitively.
 bool hasMarker(const std::string& output, const std::string& marker);
 
-// Reads the four attributes. An attribute is false when its ...FALSE marker occurs,
+// Reads the attributes. An attribute is false when its ...FALSE marker occurs,
 // whatever else does; otherwise it is true when its ...TRUE marker occurs.
 RoleAttributes readRoleAttributes(const std::string& output);
 
 // Print the verdict for the main or the internal user from the role query's output.
 // Return 0 after a verdict, 1 when the output holds no answer to the query (the
 // error is printed followed by the output itself).
+// A passing verdict is followed by a warning for each reason the role still cannot
+// log in: an expired password, or (for a role that is no superuser) a connection limit
+// of 0.
 int evaluateMainUser(const std::string& output);
 int evaluateInternalUser(const std::string& output);
+
+// The role query did not finish within `seconds` and was stopped: prints the main or
+// the internal user's error, what psql printed until then, and a line saying so.
+// Returns 1.
+enum class CheckedUser { Main, Internal };
+int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds);

@@ -35,6 +35,7 @@ test  util-linux                   path     /usr/bin/unshare
 test  util-linux                   command  prlimit
 test  mount                        command  mount
 test  zip                          command  zip
+test  locales                      path     /usr/share/i18n/charmaps/SHIFT_JIS.gz
 TABLE
 
 usage() {

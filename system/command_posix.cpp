@@ -72,8 +72,8 @@ pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) 
         sigaddset(&defaults, signalNumber);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setsigmask(&attributes, &mask);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETSIGMASK);
 
     char shell[] = "/bin/sh", dashC[] = "-c";
     char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};

@@ -19,7 +19,10 @@ namespace {
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
 
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process and that may come while the
+// prompt waits; the ones a fault raises (SIGSEGV and the like) are left alone.
+const int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,   SIGALRM,
+                              SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
 const int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 constexpr int kStoppingCount = sizeof kStoppingSignals / sizeof kStoppingSignals[0];
@@ -32,14 +35,30 @@ bool inForeground() {
     return foreground == -1 || foreground == getpgrp();
 }
 
+// The signals the prompt handles, blocked while a handler runs and while echo is
+// being switched, so that none finds the terminal changed but not yet recorded.
+sigset_t handledSignals() {
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (int signalNumber : kEndingSignals)
+        sigaddset(&handled, signalNumber);
+    for (int signalNumber : kStoppingSignals)
+        sigaddset(&handled, signalNumber);
+    return handled;
+}
+
 // Takes the terminal's settings as they are now and switches its echo off.
 void switchEchoOff() {
-    if (tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0)
-        return;
-    struct termios silent = gSavedTerminal;
-    silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0) // keep what was typed ahead
-        gEchoIsOff = 1;
+    const sigset_t handled = handledSignals();
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &handled, &before);
+    if (tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
+        struct termios silent = gSavedTerminal;
+        silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0) // keep what was typed ahead
+            gEchoIsOff = 1;
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 void putTerminalBack() {
@@ -93,7 +112,7 @@ void handleSignals(const int* signals, int count, void (*handler)(int),
     struct sigaction action = {};
     action.sa_handler = handler;
     action.sa_flags = SA_RESTART; // the interrupted read goes on
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = handledSignals();
     for (int i = 0; i < count; ++i) {
         sigaction(signals[i], nullptr, &previous[i]);
         if (previous[i].sa_handler != SIG_IGN)
@@ -132,12 +151,8 @@ int readPassword(std::string& password) {
     if (onTerminal) {
         // No signal may come between putting the handlers and the terminal back:
         // one that arrives meanwhile takes its course once echo is on again.
-        sigset_t handled, before;
-        sigemptyset(&handled);
-        for (int signalNumber : kEndingSignals)
-            sigaddset(&handled, signalNumber);
-        for (int signalNumber : kStoppingSignals)
-            sigaddset(&handled, signalNumber);
+        const sigset_t handled = handledSignals();
+        sigset_t before;
         sigprocmask(SIG_BLOCK, &handled, &before);
         restoreSignals(kStoppingSignals, kStoppingCount, previousStopping);
         restoreSignals(kEndingSignals, kEndingCount, previousEnding);

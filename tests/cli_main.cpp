@@ -9,7 +9,10 @@ std::string clusterSetupSql() {
                       "create role rg_dbonly createdb login;\n"
                       "create role rg_login login;\n"
                       "create role rg_nologin nologin;\n"
-                      "create role rg_rolesonly createrole createdb nologin;\n";
+                      "create role rg_rolesonly createrole createdb nologin;\n"
+                      "create role rg_expired createdb createrole login valid until "
+                      "'2000-01-01';\n"
+                      "create role rg_nolimit login connection limit 0;\n";
     sql += "create role \"app@corp\" login password $pw$" + kConnectingPassword + "$pw$;\n";
     for (const std::string& name : kHostileRoleNames) {
         std::string identifier;

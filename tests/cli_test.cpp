@@ -49,9 +49,9 @@ TEST(CommandLine, BadCommandLinePrintsUsageAndExitsOne) {
 }
 
 struct MatrixRow {
-    const char* role;
-    const char* mainVerdict;
-    const char* internalVerdict;
+    std::string role;
+    std::string mainVerdict;
+    std::string internalVerdict;
 };
 
 TEST(RoleMatrix, EachRoleGetsItsVerdict) {
@@ -62,6 +62,10 @@ TEST(RoleMatrix, EachRoleGetsItsVerdict) {
         {"rg_login", kMainFailed, kInternalOk},
         {"rg_nologin", kMainFailed, kInternalFailed},
         {"rg_rolesonly", kMainFailed, kInternalFailed},
+        // They pass, but cannot log in.
+        {"rg_expired", kMainOkWithWarnings + std::string(kExpiredWarning),
+         kInternalOk + std::string(kExpiredWarning)},
+        {"rg_nolimit", kMainFailed, kInternalOk + std::string(kNoConnectionsWarning)},
     };
     for (const MatrixRow& row : rows) {
         const ProcessResult result = runRolegate(checkArgs(row.role, row.role), kPasswordLine);
@@ -81,9 +85,10 @@ TEST(RoleMatrix, MainAndInternalAreCheckedSeparately) {
 
 TEST(RoleMatrix, UnknownRoleShowsWhatPsqlPrinted) {
     const ProcessResult result = runRolegate(checkArgs("rg_absent", "rg_absent"), kPasswordLine);
-    const std::string noRows = " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin \n"
-                               "----------+-------------+---------------+-------------\n"
-                               "(0 rows)\n\n";
+    const std::string noRows =
+        " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin | rolvaliduntil | rolconnlimit \n"
+        "----------+-------------+---------------+-------------+---------------+--------------\n"
+        "(0 rows)\n\n";
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, report(kMainError + noRows + "\n", kInternalError + noRows + "\n"));
 }
@@ -96,23 +101,38 @@ TEST(HostileValues, RoleNamesAreMatchedExactly) {
     }
 }
 
-// In Shift JIS (as in BIG5 and GBK) a backslash byte can be the second half of a
-// character: the name must still mean what it meant on the user's console, and no
-// byte of it may end the query's text early, even where a backslash escapes a quote.
-TEST(HostileValues, MultibyteNamesAreReadInTheClientEncoding) {
+// A name means the characters it is on the user's console, whatever character set the
+// locale there has, and no byte of it can end the query's text early: in Shift JIS (as
+// in BIG5 and GBK) a backslash byte can be the second half of a character.
+TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
+    const std::string locales = compileLocales({"fr_FR.ISO-8859-1", "ja_JP.SJIS"});
+    // The character set only: psql's messages stay untranslated.
+    const EnvironmentChanges latin1 = {
+        {"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "fr_FR.ISO-8859-1"}};
+    const EnvironmentChanges shiftJis = {
+        {"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.SJIS"}};
     const std::string hyou = "\x95\x5C"; // the role created as its UTF-8 form
-    const ProcessResult genuine =
-        runRolegate(checkArgs(hyou), kPasswordLine, {{"PGCLIENTENCODING", "SJIS"}});
-    EXPECT_EQ(genuine.output, report(kMainOkWithWarnings)) << genuine.errors;
+    for (const auto& [name, locale] :
+         {std::pair{std::string("r\xF4le"), latin1}, std::pair{hyou, shiftJis}}) {
+        const ProcessResult genuine = runRolegate(checkArgs(name), kPasswordLine, locale);
+        EXPECT_EQ(genuine.output, report(kMainOkWithWarnings)) << genuine.errors;
+    }
 
-    const ProcessResult injected =
-        runRolegate(checkArgs("rg_login" + hyou + "' or rolsuper --"), kPasswordLine,
-                    {{"PGCLIENTENCODING", "SJIS"}, {"PGOPTIONS", "-c backslash_quote=on"}});
-    EXPECT_EQ(injected.exitCode, 0);
+    const ProcessResult injected = runRolegate(
+        checkArgs("rg_login" + hyou + "' or rolsuper --"), kPasswordLine,
+        {shiftJis[0], shiftJis[1], shiftJis[2], {"PGOPTIONS", "-c backslash_quote=on"}});
     EXPECT_EQ(injected.output.rfind(std::string(kPasswordPrompt) + kResultsHeading + kMainError, 0),
               0u)
         << injected.output;
-    EXPECT_NE(injected.output.find("(0 rows)"), std::string::npos) << injected.errors;
+    EXPECT_NE(injected.output.find("(0 rows)"), std::string::npos)
+        << injected.output << injected.errors;
+
+    // Half a Shift JIS character is no name at all.
+    const ProcessResult half = runRolegate(checkArgs("\x95"), kPasswordLine, shiftJis);
+    EXPECT_EQ(half.exitCode, 1);
+    EXPECT_EQ(half.output,
+              "ERROR: The command line holds bytes that are no text in this system's character "
+              "set\n");
 }
 
 // A connecting user whose search_path puts an always-true = ahead of the catalog's.

@@ -12,16 +12,20 @@ const std::string kHalvernQuery =
     "select case when rolsuper then 'SUPERUSERTRUE' else 'SUPERUSERFALSE' end as rolsuper, "
     "case when rolcreatedb then 'CREATEDBTRUE' else 'CREATEDBFALSE' end as rolcreatedb, case "
     "when rolcreaterole then 'CREATEROLETRUE' else 'CREATEROLEFALSE' end as rolcreaterole, case "
-    "when rolcanlogin then 'LOGINTRUE' else 'LOGINFALSE' end as rolcanlogin from "
+    "when rolcanlogin then 'LOGINTRUE' else 'LOGINFALSE' end as rolcanlogin, case when "
+    "rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then 'PASSWORDEXPIREDTRUE' else "
+    "'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when rolconnlimit OPERATOR(pg_catalog.=) 0 "
+    "then 'CONNLIMITZEROTRUE' else 'CONNLIMITZEROFALSE' end as rolconnlimit from "
     "pg_catalog.pg_roles where rolname OPERATOR(pg_catalog.=) "
     "pg_catalog.convert_from(pg_catalog.decode('68616c7665726e', 'hex'), "
-    "pg_catalog.pg_client_encoding())::pg_catalog.name;";
+    "'UTF8')::pg_catalog.name;";
 
 TEST(RoleQueryCommand, CommandsForAPlainRole) {
     std::string shellQuery = kHalvernQuery;
     for (size_t at = 0; (at = shellQuery.find('\'', at)) != std::string::npos; at += 4)
         shellQuery.replace(at, 1, "'\\''");
-    EXPECT_EQ(posixRoleQueryCommand("psql", "halvern"), "exec 'psql' -X -w -c '" + shellQuery + "'");
+    EXPECT_EQ(posixRoleQueryCommand("psql", "halvern"),
+              "exec 'psql' -X -w -c '" + shellQuery + "'");
     EXPECT_EQ(windowsRoleQueryCommand("psql", "halvern"),
               "\"\"psql\" -X -w -c \"" + kHalvernQuery + "\"\"");
     // The registry path's line feed goes with the others once the command is finished.

@@ -62,6 +62,31 @@ TEST(InternalUserVerdict, NeedsSuperuserOrLogin) {
         kInternalFailed);
 }
 
+// A role that passes but cannot log in is told so after its verdict; one that fails
+// needs no more words, and a superuser is bound by no connection limit.
+TEST(LoginWarnings, FollowPassingVerdictsOnly) {
+    EXPECT_EQ(mainVerdict("SUPERUSERTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
+              std::string(kMainOk) + kExpiredWarning);
+    EXPECT_EQ(mainVerdict("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE "
+                          "PASSWORDEXPIREDFALSE CONNLIMITZEROTRUE"),
+              std::string(kMainOkWithWarnings) + kNoConnectionsWarning);
+    EXPECT_EQ(mainVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
+              kMainFailed);
+    EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
+              std::string(kInternalOk) + kExpiredWarning + kNoConnectionsWarning);
+    EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE PASSWORDEXPIREDFALSE"),
+              kInternalOk);
+}
+
+// Even an answer psql printed before it was stopped is no verdict.
+TEST(VerdictGate, StoppedCheckIsAnErrorWhateverItPrinted) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reportStoppedCheck(CheckedUser::Internal, "SUPERUSERTRUE", 20), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              std::string(kInternalError) +
+                  "SUPERUSERTRUE\npsql did not finish within 20 seconds and was stopped\n");
+}
+
 TEST(VerdictGate, OutputWithoutAnAnswerIsShownAfterTheError) {
     EXPECT_EQ(mainVerdict("", 1), std::string(kMainError) + "\n");
     EXPECT_EQ(internalVerdict("", 1), std::string(kInternalError) + "\n");

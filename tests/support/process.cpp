@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -123,6 +124,33 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     if (!result.timedOut)
         recordStatus(status, result);
     return result;
+}
+
+std::string compileLocales(const std::vector<std::string>& names) {
+    static std::string folder;
+    if (folder.empty()) {
+        char pattern[] = "/tmp/rolegate-locales-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        folder = pattern;
+        std::atexit([] { std::filesystem::remove_all(folder); });
+    }
+    for (const std::string& name : names) {
+        if (access((folder + "/" + name).c_str(), F_OK) == 0)
+            continue;
+        const size_t dot = name.find('.');
+        std::string charmap = name.substr(dot + 1);
+        if (charmap == "SJIS")
+            charmap = "SHIFT_JIS";
+        // A warning (Shift JIS is no superset of ASCII) makes localedef exit 1.
+        const ProcessResult made =
+            runProcess({"localedef", "--no-warnings=ascii", "-c", "-i", name.substr(0, dot), "-f",
+                        charmap, folder + "/" + name},
+                       "");
+        if (access((folder + "/" + name).c_str(), F_OK) != 0)
+            throw std::runtime_error("localedef " + name + ": " + made.output + made.errors);
+    }
+    return folder;
 }
 
 TerminalSession startOnTerminal(const std::vector<std::string>& argv,

@@ -21,6 +21,11 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,
                          const EnvironmentChanges& environment = {}, int timeoutSeconds = 60);
 
+// Compiles each locale, named LANGUAGE.CHARSET as localedef's input and character map
+// (ja_JP.SJIS: ja_JP in Shift JIS), into a fresh folder, once per test program run;
+// returns the folder, for LOCPATH.
+std::string compileLocales(const std::vector<std::string>& names);
+
 // A process whose standard streams are the slave side of a fresh pseudo-terminal
 // that is its controlling terminal, as when a person runs it in a terminal window.
 struct TerminalSession {

@@ -19,6 +19,12 @@ inline constexpr const char* kInternalFailed = "Internal PostgreSQL user: FAILED
 inline constexpr const char* kInternalError =
     "ERROR: Could not execute internal user compliant check\n";
 
+inline constexpr const char* kExpiredWarning =
+    "WARNING: The role's password has expired (VALID UNTIL lies in the past): it cannot log in "
+    "with a password\n";
+inline constexpr const char* kNoConnectionsWarning =
+    "WARNING: The role's connection limit is 0: it cannot connect\n";
+
 inline constexpr const char* kPasswordPrompt = "Please enter database password:\n";
 inline constexpr const char* kResultsHeading =
     "\n==== COMPLIANT RESULTS ====\nValidating main user...\n";
