@@ -35,6 +35,29 @@ TEST(SilentServer, ConnectionTimeoutEndsTheCheck) {
     EXPECT_NE(result.errors.find("timeout"), std::string::npos) << result.errors;
 }
 
+// The login goes through, the query is never answered: each role's psql is stopped at
+// the deadline, the next role is still checked, and the run ends as usual.
+TEST(SilentServer, UnansweredQueryIsStoppedAtTheDeadline) {
+    StallingProxy proxy = startStallingProxy();
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult result = runRolegate({"-h", "127.0.0.1", "-p", proxy.port, "-u",
+                                              kConnectingUser, "-m", "rg_super", "-i", "rg_login"},
+                                             kPasswordLine);
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    stopStallingProxy(proxy);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_GE(seconds, 40);
+    EXPECT_LE(seconds, 46);
+    const std::string stopped = "psql did not finish within 20 seconds and was stopped\n";
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, std::string(kPasswordPrompt) + kResultsHeading + kMainError + stopped +
+                                 kInternalHeading + kInternalError + stopped);
+    // Both psql processes are gone, not left waiting behind the tool.
+    EXPECT_EQ(*proxy.clientsGone, 2);
+}
+
 TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {
     // head takes the first line and leaves; the tool must neither crash nor wait.
     const ProcessResult result =

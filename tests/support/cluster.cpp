@@ -2,9 +2,11 @@
 
 #include "support/process.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,4 +69,124 @@ int newestInstalledPsqlVersion() {
                    X_OK) == 0)
             return version;
     return 0;
+}
+
+namespace {
+
+int connectToCluster() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(gCluster.port)));
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot reach the test cluster");
+    return fd;
+}
+
+// One client's connection through the proxy. What the client sends is passed on
+// message by message: first the untyped startup packets (length, then body), then
+// typed ones (a type byte, then length and body), up to the first query.
+struct Relay {
+    int client;
+    int server;
+    std::string pending; // from the client, not yet a whole message
+    bool started = false;
+    bool swallowing = false;
+};
+
+void passClientMessages(Relay& relay) {
+    for (;;) {
+        const size_t header = relay.started ? 5 : 4;
+        if (relay.swallowing || relay.pending.size() < header)
+            return;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(relay.pending.data());
+        const size_t at = header - 4;
+        const size_t length = (size_t{bytes[at]} << 24) | (size_t{bytes[at + 1]} << 16) |
+                              (size_t{bytes[at + 2]} << 8) | size_t{bytes[at + 3]};
+        if (relay.started && bytes[0] == 'Q') {
+            relay.swallowing = true;
+            relay.pending.clear();
+            return;
+        }
+        if (relay.pending.size() < at + length)
+            return;
+        // SSL and GSS requests are answered with a single byte and come again as
+        // untyped packets; the startup message (protocol 3.0) ends them.
+        if (!relay.started && length >= 8 && bytes[4] == 0 && bytes[5] == 3)
+            relay.started = true;
+        if (write(relay.server, relay.pending.data(), at + length) < 0)
+            return;
+        relay.pending.erase(0, at + length);
+    }
+}
+
+void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
+    std::vector<Relay> relays;
+    for (;;) {
+        std::vector<pollfd> fds = {{stopFd, POLLIN, 0}, {listener, POLLIN, 0}};
+        for (const Relay& relay : relays) {
+            fds.push_back({relay.client, POLLIN, 0});
+            fds.push_back({relay.server, POLLIN, 0});
+        }
+        if (poll(fds.data(), fds.size(), -1) < 0)
+            continue;
+        if (fds[0].revents)
+            break;
+        if (fds[1].revents) {
+            const int client = accept(listener, nullptr, nullptr);
+            if (client >= 0)
+                relays.push_back({client, connectToCluster(), "", false, false});
+        }
+        for (size_t i = 0; i < relays.size(); ++i) {
+            Relay& relay = relays[i];
+            char buffer[4096];
+            if (fds[2 + 2 * i].revents) {
+                const ssize_t n = read(relay.client, buffer, sizeof buffer);
+                if (n <= 0) {
+                    ++*clientsGone;
+                    close(relay.client);
+                    close(relay.server);
+                    relay.client = relay.server = -1;
+                    continue;
+                }
+                relay.pending.append(buffer, static_cast<size_t>(n));
+                passClientMessages(relay);
+            }
+            if (fds[3 + 2 * i].revents) {
+                const ssize_t n = read(relay.server, buffer, sizeof buffer);
+                if (n > 0 && write(relay.client, buffer, static_cast<size_t>(n)) < 0)
+                    continue;
+            }
+        }
+        relays.erase(std::remove_if(relays.begin(), relays.end(),
+                                    [](const Relay& relay) { return relay.client < 0; }),
+                     relays.end());
+    }
+    for (const Relay& relay : relays) {
+        close(relay.client);
+        close(relay.server);
+    }
+    close(stopFd);
+}
+
+} // namespace
+
+StallingProxy startStallingProxy() {
+    StallingProxy proxy;
+    proxy.listener = bindLoopbackPort(proxy.port);
+    int stop[2];
+    if (listen(proxy.listener, 8) != 0 || pipe(stop) != 0)
+        throw std::runtime_error("cannot start the proxy");
+    proxy.stopFd = stop[1];
+    proxy.clientsGone = std::make_shared<int>(0);
+    proxy.server = std::thread(serveStalling, proxy.listener, stop[0], proxy.clientsGone);
+    return proxy;
+}
+
+void stopStallingProxy(StallingProxy& proxy) {
+    if (write(proxy.stopFd, "x", 1) == 1)
+        proxy.server.join();
+    close(proxy.stopFd);
+    close(proxy.listener);
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 
 // A throwaway PostgreSQL server for the test run: loopback only, a free port,
 // password authentication, its socket in a private directory.
@@ -35,3 +37,16 @@ int bindLoopbackPort(std::string& port);
 // The newest PostgreSQL from 16 down to 12 whose psql is installed under
 // /usr/lib/postgresql, or 0.
 int newestInstalledPsqlVersion();
+
+// A server that takes the login and then never answers: a proxy on a free loopback
+// port to the test cluster, which passes everything through until the client sends a
+// query, and from then on swallows what that client sends. It serves until stopped.
+struct StallingProxy {
+    std::string port;
+    int listener = -1;
+    int stopFd = -1;                  // written to stop the proxy
+    std::shared_ptr<int> clientsGone; // connections the client side has closed
+    std::thread server;
+};
+StallingProxy startStallingProxy();
+void stopStallingProxy(StallingProxy& proxy);
