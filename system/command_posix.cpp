@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -106,15 +107,17 @@ bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
 
 // Waits for `pid` to end until the deadline; false when it is still running then.
 bool reapUntil(pid_t pid, Clock::time_point deadline) {
-    // The output ends as the command exits, so this rarely waits at all.
-    for (;;) {
+    // The output ends as the command exits, so the wait is short: look again soon at
+    // first, then less and less often.
+    for (long pause = 20000;; pause = pause < 10000000 ? pause * 2 : pause) {
         int status;
         const pid_t reaped = waitpid(pid, &status, WNOHANG);
         if (reaped == pid || (reaped < 0 && errno != EINTR))
             return true;
         if (millisecondsUntil(deadline) == 0)
             return false;
-        poll(nullptr, 0, 1);
+        const timespec nap = {0, pause};
+        nanosleep(&nap, nullptr);
     }
 }
 

@@ -1,12 +1,16 @@
 // Input and surroundings a careful installer would not produce, with the built tool.
 #include "support/cluster.h"
+#include "support/process.h"
 #include "support/report.h"
 #include "support/roles.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +60,25 @@ TEST(SilentServer, UnansweredQueryIsStoppedAtTheDeadline) {
                                  kInternalHeading + kInternalError + stopped);
     // Both psql processes are gone, not left waiting behind the tool.
     EXPECT_EQ(*proxy.clientsGone, 2);
+}
+
+// psql runs in a process group of its own, which a Ctrl-C at the terminal does not
+// reach: the tool must end it before it ends itself.
+TEST(SilentServer, CtrlCWhileTheQueryWaitsEndsPsqlToo) {
+    StallingProxy proxy = startStallingProxy();
+    TerminalSession session = startOnTerminal({ROLEGATE_BINARY, "-h", "127.0.0.1", "-p", proxy.port,
+                                               "-u", kConnectingUser, "-m", "rg_super"});
+    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    typeOnTerminal(session, kPasswordLine);
+    ASSERT_TRUE(waitForScreen(session, "Validating main user...")) << session.screen;
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // psql has sent its query
+    typeOnTerminal(session, "\x03");
+    const int status = waitForExit(session, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    stopStallingProxy(proxy);
+    closeTerminal(session);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << session.screen;
+    EXPECT_EQ(*proxy.clientsGone, 1);
 }
 
 TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {
