@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string &path = values[0], &role = values[1];
 
-    // printf stands before the command, so the shell prints every word it would have
-    // handed psql, the path included, one per line.
+    // printf stands before the command, so the shell prints every word of it, one per
+    // line: exec, then what exec would have handed psql, the path included.
     std::string command = "printf '%s\\n' " + posixRoleQueryCommand(path, role);
     stripNewlines(command);
     std::vector<std::string> words;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string line; std::getline(lines, line);)
         words.push_back(line);
 
-    std::vector<std::string> intended = {path};
+    std::vector<std::string> intended = {"exec", path};
     for (const std::string& arg : intendedPsqlArgs(role))
         intended.push_back(arg);
     check(words == intended);
