@@ -22,6 +22,8 @@ create role halvern_main createdb createrole login;
 create role halvern_weak createdb login;
 create role halvern_int login;
 create role halvern_locked nologin;
+create role halvern_expired createdb createrole login valid until '2000-01-01';
+create role halvern_nolimit login connection limit 0;
 SQL
 echo "Throwaway server on 127.0.0.1:$port; the connecting user is postgres, password $password."
 
@@ -33,6 +35,7 @@ demo() {
 
 demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_admin -i halvern_int
 demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_main -i halvern_locked
+demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_expired -i halvern_nolimit
 demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_weak
 demo -h 127.0.0.1 -p "$port" -u postgres -m halvern_missing
 demo -h 127.0.0.1 -p "$port"
