@@ -133,12 +133,13 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
             continue;
         if (fds[0].revents)
             break;
+        const size_t polled = relays.size(); // a client accepted now is polled next time
         if (fds[1].revents) {
             const int client = accept(listener, nullptr, nullptr);
             if (client >= 0)
                 relays.push_back({client, connectToCluster(), "", false, false});
         }
-        for (size_t i = 0; i < relays.size(); ++i) {
+        for (size_t i = 0; i < polled; ++i) {
             Relay& relay = relays[i];
             char buffer[4096];
             if (fds[2 + 2 * i].revents) {
