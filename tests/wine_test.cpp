@@ -397,7 +397,7 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
         {"rg_nologin", "rg_absent", report(kMainFailed, kInternalError + kNoRows + "\n")},
         {"rg_absent", "rg_warn", report(kMainError + kNoRows + "\n", kInternalOk)},
     };
-    // The names that are no ASCII depend on the code page.
+    // The names that are no ASCII are the code-page test's below.
     std::vector<std::string> names;
     for (const std::string& name : kHostileRoleNames)
         if (std::all_of(name.begin(), name.end(), [](char c) { return c > 0; }))
@@ -420,11 +420,77 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
     }
 }
 
+// The same under the ANSI code pages of Western (1252), Japanese (932) and Chinese (936)
+// Windows, which wine takes from the locale. A name must reach the server as the user
+// typed it, whatever the code page holds: v_Müller, where the code page has no ü, must
+// never become the look-alike superuser v_Muller; andré, 田中, rôle and 表 must be found
+// under each, not end in the server's "invalid byte sequence" (psql, its output no
+// terminal, leaves the session in the server's UTF8).
+const std::string kMueller = "v_M\xC3\xBCller";         // login only
+const std::string kAndre = "andr\xC3\xA9";              // createdb createrole login
+const std::string kTanaka = "\xE7\x94\xB0\xE4\xB8\xAD"; // the same
+const std::string kCodePageRoles =
+    "create role \"v_Muller\" superuser login;\n"
+    "create role \"v_M\xC3\xBCller\" login;\n"
+    "create role \"andr\xC3\xA9\" createdb createrole login;\n"
+    "create role \"\xE7\x94\xB0\xE4\xB8\xAD\" createdb createrole login;\n";
+
+TEST_F(RealPsql, NamesKeepTheirMeaningUnderWesternJapaneseAndChineseCodePages) {
+    char pattern[] = "/tmp/rolegate-locales-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string locales = pattern;
+    // Two of roles.h's hostile names: rôle, and 表, which is 95 5C in code page 932, its
+    // second byte a backslash.
+    const std::string role = "r\xC3\xB4le", hyou = "\xE8\xA1\xA8";
+    const struct {
+        std::string locale;
+        std::string hyou; // 表 as the code page writes it, ? where it has none
+    } codePages[] = {{"de_DE", "?"}, {"ja_JP", "\x95\x5C"}, {"zh_CN", "\xB1\xED"}};
+    const struct {
+        std::string mainRole, internalRole, expected;
+    } cases[] = {
+        {kMueller, role, report(kMainFailed, kInternalOk)},
+        {kAndre, hyou, report(kMainOkWithWarnings, kInternalOk)},
+        {kTanaka, "", report(kMainOkWithWarnings)},
+    };
+    for (const auto& page : codePages) {
+        const ProcessResult compiled = runProcess(
+            {"localedef", "-i", page.locale, "-f", "UTF-8", locales + "/" + page.locale + ".UTF-8"},
+            "");
+        EXPECT_EQ(compiled.exitCode, 0) << compiled.output << compiled.errors;
+    }
+    for (const auto& page : codePages) {
+        const std::string locale = page.locale + ".UTF-8";
+        // A wineserver keeps the locale it started with.
+        runProcess({"/usr/lib/wine/wineserver", "-k"}, "", wineEnvironment());
+        runProcess({"/usr/lib/wine/wineserver", "-w"}, "", wineEnvironment());
+        const EnvironmentChanges inLocale = {{"LOCPATH", locales}, {"LANG", locale}};
+
+        // The stand-in shows the code page in the bytes it receives.
+        const ProcessResult shown =
+            runWine({kWindowsBuild + "/tests/argv_dump.exe", hyou}, "", "/tmp", inLocale);
+        ASSERT_EQ(parseArgvDump(shown.output).args, std::vector<std::string>{page.hyou})
+            << locale << " did not take: " << shown.output;
+
+        for (const auto& c : cases) {
+            const ProcessResult result = runWine(
+                withArgs(kWindowsBuild + "/rolegate.exe", checkArgs(c.mainRole, c.internalRole)),
+                kConnectingPassword + "\r\n", "/tmp", inLocale);
+            EXPECT_EQ(result.output, missLines(16, 16) + c.expected)
+                << locale << ": " << c.mainRole << " / " << c.internalRole << "\n"
+                << result.errors;
+        }
+    }
+    runProcess({"/usr/lib/wine/wineserver", "-k"}, "", wineEnvironment());
+    runProcess({"/usr/lib/wine/wineserver", "-w"}, "", wineEnvironment());
+    fs::remove_all(locales);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     testing::AddGlobalTestEnvironment(new WineEnvironment);
-    testing::AddGlobalTestEnvironment(new ClusterEnvironment(clusterSetupSql()));
+    testing::AddGlobalTestEnvironment(new ClusterEnvironment(clusterSetupSql() + kCodePageRoles));
     return RUN_ALL_TESTS();
 }
