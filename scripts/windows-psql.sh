@@ -73,7 +73,15 @@ if [ ! -s "$work/apt/sources.list" ] && [ ! -s "$work/apt/sources.list.d/deb-src
     echo "windows-psql: the machine's apt configuration names no \"deb\" source" >&2
     exit 1
 fi
-apt=(-o Dir::Etc::SourceList="$work/apt/sources.list"
+# The machine's apt.conf.d still applies (a proxy, say), but not the hooks it runs after
+# an update, which act on the machine's own package lists and caches.
+cat > "$work/apt/apt.conf" <<'CONF'
+#clear APT::Update::Pre-Invoke;
+#clear APT::Update::Post-Invoke;
+#clear APT::Update::Post-Invoke-Success;
+CONF
+apt=(-c "$work/apt/apt.conf"
+    -o Dir::Etc::SourceList="$work/apt/sources.list"
     -o Dir::Etc::SourceParts="$work/apt/sources.list.d"
     -o Dir::State="$work/state" -o Dir::Cache="$work/cache")
 
