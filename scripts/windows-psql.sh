@@ -106,9 +106,11 @@ $fetched ||
 
 # The upstream release tarball is all the build needs: its generated parser and help
 # files spare bison, flex and the documentation tools.
-orig=$(ls "$work"/src/postgresql-15_*.orig.tar.* | head -n 1)
+origs=("$work"/src/postgresql-15_*.orig.tar.*)
+orig=${origs[0]}
 tar -xf "$orig" -C "$work/src"
-tree=$(ls -d "$work"/src/postgresql-15.*/ | head -n 1)
+trees=("$work"/src/postgresql-15.*/)
+tree=${trees[0]}
 echo "windows-psql: building psql.exe and libpq.dll from $(basename "$orig")"
 
 started=$SECONDS
@@ -142,7 +144,7 @@ while $added; do
 done
 
 # Copied beside and then renamed, so an interrupted copy never looks like a finished one.
-rm -rf "$out/bin" "$out/bin.new"
+rm -rf "${out:?}/bin" "$out/bin.new"
 cp -r "$stage" "$out/bin.new"
 mv "$out/bin.new" "$out/bin"
 echo "windows-psql: $out/bin holds $(cd "$out/bin" && echo *) (built in $((SECONDS - started)) s)"
