@@ -2,7 +2,8 @@
 # Builds rolegate and runs every test:
 #   - unit tests, and the built tool against a throwaway PostgreSQL server with real
 #     psql and a real terminal;
-#   - the Windows build (mingw-w64) and its tests under wine;
+#   - the Windows build (mingw-w64) and its tests under wine, some through a Windows
+#     psql.exe built from PostgreSQL's sources (scripts/windows-psql.sh);
 #   - the same native suite again under AddressSanitizer, UBSan and LeakSanitizer;
 #   - the libFuzzer targets, FUZZ_SECONDS (30) each;
 #   - a release (scripts/release.sh) and its packages, installing the .deb (as root);
@@ -19,8 +20,12 @@ step "Windows build"
 cmake --preset windows > /dev/null
 cmake --build build-windows -j"$(nproc)"
 
+step "Windows psql.exe for the wine tests (built once, kept in build-windows/windows-psql)"
+scripts/windows-psql.sh build-windows/windows-psql
+
 step "native build and tests (with the Windows build under wine)"
-cmake --preset default -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows" > /dev/null
+cmake --preset default -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows" \
+    -DROLEGATE_WINDOWS_PSQL_DIR="$PWD/build-windows/windows-psql/bin" > /dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure
 

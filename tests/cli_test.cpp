@@ -17,13 +17,6 @@ namespace {
 
 const std::string kPasswordLine = kConnectingPassword + "\n";
 
-std::string report(const std::string& mainLines, const std::string& internalLines = "") {
-    std::string text = std::string(kPasswordPrompt) + kResultsHeading + mainLines;
-    if (!internalLines.empty())
-        text += kInternalHeading + internalLines;
-    return text;
-}
-
 const std::string kUsage =
     "Usage:\n"
     " * rolegate -h <HOSTNAME> -p <PORT> -u <DATABASE USER> -m <MAIN USER NEED TO CHECK> -i "

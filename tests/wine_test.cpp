@@ -1,12 +1,16 @@
 // The Windows build under wine: its unit tests, and the built rolegate.exe finding
-// psql through the registry, a `where` on the search path, or the user's answer. A
-// stand-in psql.exe records what it is handed, since no Windows psql runs here.
+// psql through the registry, a `where` on the search path, or the user's answer, with
+// a stand-in psql.exe that records what it is handed; then rolegate.exe through a real
+// Windows psql.exe against the test server, whose reports must be the Linux build's.
+#include "support/cluster.h"
 #include "support/decode.h"
 #include "support/process.h"
 #include "support/report.h"
+#include "support/roles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +26,10 @@ std::string gPrefix; // a throwaway WINEPREFIX for this run
 
 const std::string kKey = "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-";
 
+// wine takes the ANSI code page from the locale: C.UTF-8 gives Western Windows' 1252
+// whatever the caller's locale (an empty LC_ALL counts as unset).
 EnvironmentChanges wineEnvironment() {
-    return {{"WINEPREFIX", gPrefix}, {"WINEDEBUG", "-all"}};
+    return {{"WINEPREFIX", gPrefix}, {"WINEDEBUG", "-all"}, {"LC_ALL", ""}, {"LANG", "C.UTF-8"}};
 }
 
 // Runs a Windows program under wine in `dir`.
@@ -54,8 +60,6 @@ class WineEnvironment : public ::testing::Environment {
         fs::remove_all(gPrefix);
     }
 };
-
-const auto* const kWineEnvironment = ::testing::AddGlobalTestEnvironment(new WineEnvironment);
 
 // Copies the recording psql stand-in to `where` inside the prefix's C: drive.
 void placePsql(const std::string& where) {
@@ -334,3 +338,159 @@ TEST(WindowsConsole, PasswordIsHiddenAndEchoComesBackAfterALineAndAfterEndOfInpu
 }
 
 } // namespace
+
+// rolegate.exe through a real Windows psql.exe and libpq.dll (scripts/windows-psql.sh
+// builds them from PostgreSQL's sources) against the test server. They are installed
+// where the PostgreSQL installer puts them, with its registry key: wine's where.exe
+// prints nothing, so rolegate.exe finds psql through the registry, after one miss for 16.
+namespace {
+
+const std::string kRealPsqlDir = ROLEGATE_WINDOWS_PSQL_DIR;
+
+class RealPsql : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (kRealPsqlDir.empty())
+            GTEST_SKIP() << "no Windows psql.exe to run: configure with "
+                            "-DROLEGATE_WINDOWS_PSQL_DIR=<folder of psql.exe> "
+                            "(scripts/windows-psql.sh builds one, scripts/test.sh passes it)";
+        const fs::path bin =
+            fs::path(gPrefix) / "drive_c" / "Program Files" / "PostgreSQL" / "15" / "bin";
+        fs::create_directories(bin);
+        for (const fs::directory_entry& file : fs::directory_iterator(kRealPsqlDir))
+            fs::copy_file(file.path(), bin / file.path().filename(),
+                          fs::copy_options::skip_existing);
+        setBaseDirectory(15, "C:\\Program Files\\PostgreSQL\\15");
+        installed_ = true;
+    }
+    // The other tests expect no installation of 15.
+    void TearDown() override {
+        if (installed_)
+            removeInstallation(15);
+    }
+
+  private:
+    bool installed_ = false;
+};
+
+std::vector<std::string> withArgs(const std::string& program,
+                                  const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+const std::string kNoRows = " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin \n"
+                            "----------+-------------+---------------+-------------\n"
+                            "(0 rows)\n\n";
+
+// Two roles a run, each verdict for each of them, and the names full of what cmd.exe,
+// the C runtime and SQL act on; the connecting user and password are roles.h's.
+TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
+    struct Case {
+        std::string mainRole, internalRole, expected;
+    };
+    std::vector<Case> cases = {
+        {"rg_super", "rg_super", report(kMainOk, kInternalOk)},
+        {"rg_warn", "rg_login", report(kMainOkWithWarnings, kInternalOk)},
+        {"rg_login", "rg_nologin", report(kMainFailed, kInternalFailed)},
+        {"rg_nologin", "rg_absent", report(kMainFailed, kInternalError + kNoRows + "\n")},
+        {"rg_absent", "rg_warn", report(kMainError + kNoRows + "\n", kInternalOk)},
+    };
+    // The names that are no ASCII are the code-page test's below.
+    std::vector<std::string> names;
+    for (const std::string& name : kHostileRoleNames)
+        if (std::all_of(name.begin(), name.end(), [](char c) { return c > 0; }))
+            names.push_back(name);
+    for (size_t at = 0; at < names.size(); at += 2)
+        cases.push_back(
+            {names[at], names[(at + 1) % names.size()], report(kMainOkWithWarnings, kInternalOk)});
+
+    for (const Case& c : cases) {
+        const std::vector<std::string> args = checkArgs(c.mainRole, c.internalRole);
+        const ProcessResult linux = runProcess(withArgs(ROLEGATE_BINARY, args),
+                                               kConnectingPassword + "\n", {{"LC_ALL", "C.UTF-8"}});
+        const ProcessResult windows =
+            runWine(withArgs(kWindowsBuild + "/rolegate.exe", args), kConnectingPassword + "\r\n");
+        const std::string which = c.mainRole + " / " + c.internalRole;
+        EXPECT_EQ(linux.output, c.expected) << which << "\n" << linux.errors;
+        EXPECT_EQ(windows.output, missLines(16, 16) + linux.output) << which << "\n"
+                                                                    << windows.errors;
+        EXPECT_EQ(windows.exitCode, linux.exitCode) << which;
+    }
+}
+
+// The same under the ANSI code pages of Western (1252), Japanese (932) and Chinese (936)
+// Windows, which wine takes from the locale. A name must reach the server as the user
+// typed it, whatever the code page holds: v_Müller, where the code page has no ü, must
+// never become the look-alike superuser v_Muller; andré, 田中, rôle and 表 must be found
+// under each, not end in the server's "invalid byte sequence" (psql, its output no
+// terminal, leaves the session in the server's UTF8).
+const std::string kMueller = "v_M\xC3\xBCller";         // login only
+const std::string kAndre = "andr\xC3\xA9";              // createdb createrole login
+const std::string kTanaka = "\xE7\x94\xB0\xE4\xB8\xAD"; // the same
+const std::string kCodePageRoles =
+    "create role \"v_Muller\" superuser login;\n"
+    "create role \"v_M\xC3\xBCller\" login;\n"
+    "create role \"andr\xC3\xA9\" createdb createrole login;\n"
+    "create role \"\xE7\x94\xB0\xE4\xB8\xAD\" createdb createrole login;\n";
+
+TEST_F(RealPsql, NamesKeepTheirMeaningUnderWesternJapaneseAndChineseCodePages) {
+    char pattern[] = "/tmp/rolegate-locales-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string locales = pattern;
+    // Two of roles.h's hostile names: rôle, and 表, which is 95 5C in code page 932, its
+    // second byte a backslash.
+    const std::string role = "r\xC3\xB4le", hyou = "\xE8\xA1\xA8";
+    const struct {
+        std::string locale;
+        std::string hyou; // 表 as the code page writes it, ? where it has none
+    } codePages[] = {{"de_DE", "?"}, {"ja_JP", "\x95\x5C"}, {"zh_CN", "\xB1\xED"}};
+    const struct {
+        std::string mainRole, internalRole, expected;
+    } cases[] = {
+        {kMueller, role, report(kMainFailed, kInternalOk)},
+        {kAndre, hyou, report(kMainOkWithWarnings, kInternalOk)},
+        {kTanaka, "", report(kMainOkWithWarnings)},
+    };
+    for (const auto& page : codePages) {
+        const ProcessResult compiled = runProcess(
+            {"localedef", "-i", page.locale, "-f", "UTF-8", locales + "/" + page.locale + ".UTF-8"},
+            "");
+        EXPECT_EQ(compiled.exitCode, 0) << compiled.output << compiled.errors;
+    }
+    for (const auto& page : codePages) {
+        const std::string locale = page.locale + ".UTF-8";
+        // A wineserver keeps the locale it started with.
+        runProcess({"/usr/lib/wine/wineserver", "-k"}, "", wineEnvironment());
+        runProcess({"/usr/lib/wine/wineserver", "-w"}, "", wineEnvironment());
+        const EnvironmentChanges inLocale = {{"LOCPATH", locales}, {"LANG", locale}};
+
+        // The stand-in shows the code page in the bytes it receives.
+        const ProcessResult shown =
+            runWine({kWindowsBuild + "/tests/argv_dump.exe", hyou}, "", "/tmp", inLocale);
+        ASSERT_EQ(parseArgvDump(shown.output).args, std::vector<std::string>{page.hyou})
+            << locale << " did not take: " << shown.output;
+
+        for (const auto& c : cases) {
+            const ProcessResult result = runWine(
+                withArgs(kWindowsBuild + "/rolegate.exe", checkArgs(c.mainRole, c.internalRole)),
+                kConnectingPassword + "\r\n", "/tmp", inLocale);
+            EXPECT_EQ(result.output, missLines(16, 16) + c.expected)
+                << locale << ": " << c.mainRole << " / " << c.internalRole << "\n"
+                << result.errors;
+        }
+    }
+    runProcess({"/usr/lib/wine/wineserver", "-k"}, "", wineEnvironment());
+    runProcess({"/usr/lib/wine/wineserver", "-w"}, "", wineEnvironment());
+    fs::remove_all(locales);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    testing::AddGlobalTestEnvironment(new WineEnvironment);
+    testing::AddGlobalTestEnvironment(new ClusterEnvironment(clusterSetupSql() + kCodePageRoles));
+    return RUN_ALL_TESTS();
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The lines of the compliance report, as the tool prints them.
 
 inline constexpr const char* kMainOk = "Main PostgreSQL user: OK\n";
@@ -29,3 +31,12 @@ inline constexpr const char* kPasswordPrompt = "Please enter database password:\
 inline constexpr const char* kResultsHeading =
     "\n==== COMPLIANT RESULTS ====\nValidating main user...\n";
 inline constexpr const char* kInternalHeading = "\nValidating internal user...\n";
+
+// A whole run's output: the password prompt, then the main user's lines, then the
+// internal user's when there are any.
+inline std::string report(const std::string& mainLines, const std::string& internalLines = "") {
+    std::string text = std::string(kPasswordPrompt) + kResultsHeading + mainLines;
+    if (!internalLines.empty())
+        text += kInternalHeading + internalLines;
+    return text;
+}

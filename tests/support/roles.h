@@ -17,9 +17,13 @@ inline const std::vector<std::string> kHostileRoleNames = {
     "o'brien", "say \"hi\"", "a&b|c", "100%", "back\\slash", "r\xC3\xB4le", "\xE8\xA1\xA8",
 };
 
+// The SQL that creates the connecting user and the roles above, with the matrix of
+// privileges: rg_super, rg_warn (createdb createrole login), rg_dbonly, rg_login,
+// rg_nologin and rg_rolesonly (createdb createrole nologin).
 std::string clusterSetupSql();
 
-// Runs the built rolegate with `args`, `input` on its standard input.
+// Runs the built rolegate (defined by each test program that runs it) with `args`, `input` on its
+// standard input.
 ProcessResult runRolegate(const std::vector<std::string>& args, const std::string& input,
                           const EnvironmentChanges& environment = {});
 
