@@ -150,8 +150,8 @@ int runCmd(const std::string& command, Clock::time_point deadline, std::string& 
     if (!started)
         return -1;
     OwnedHandle processHandle(process.hProcess), thread(process.hThread);
-    // Where the job cannot take it (Windows 7 inside a job of its own), the deadline still
-    // stops cmd.exe, though not what it started.
+    // Where the job cannot take it (on Windows 7 when this process is in a job already),
+    // the deadline still stops cmd.exe, though not what it started.
     AssignProcessToJobObject(job.handle, process.hProcess);
     ResumeThread(process.hThread);
 
