@@ -1,21 +1,63 @@
 #include "discovery/psql_locator.h"
 
 #include "system/command.h"
+#include "system/program.h"
 
 #include <iostream>
 
+namespace {
+
+std::string replaced(const std::string& text, const std::string& placeholder,
+                     const std::string& value) {
+    std::string result;
+    size_t from = 0;
+    for (size_t at; (at = text.find(placeholder, from)) != std::string::npos;
+         from = at + placeholder.size())
+        result += text.substr(from, at - from) + value;
+    return result + text.substr(from);
+}
+
+std::string withSystemFolder(const std::string& probe) {
+    return replaced(probe, "{SYSTEM}", systemProgramFolder());
+}
+
+std::string withoutLineEnds(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+// The first line of `lines` that names a file outside the current folder, or "".
+std::string firstFileOutsideCurrentFolder(const std::string& lines) {
+    for (size_t from = 0; from < lines.size();) {
+        size_t end = lines.find('\n', from);
+        if (end == std::string::npos)
+            end = lines.size();
+        const std::string line = withoutLineEnds(lines.substr(from, end - from));
+        if (isProgramFile(line) && liesOutsideCurrentFolder(line))
+            return line;
+        from = end + 1;
+    }
+    return "";
+}
+
+} // namespace
+
 const PsqlSearch& windowsPsqlSearch() {
+    // cmd /c, which runs each probe and, inside FOR /F's parentheses, the reg command,
+    // takes off a command's first and last quote: each stands in one more pair.
     static const PsqlSearch search = {
-        "where psql",
-        "FOR /F \"tokens=3*\" %a in ('Reg Query "
+        "\"\"{SYSTEM}\\where.exe\" psql\"",
+        "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
         "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-{N}\\ /v \"Base "
-        "Directory\"') DO @echo %b",
-        "PostgreSQL",
+        "Directory\"\"') DO @echo %b",
+        "\\",
         "\\bin\\psql.exe",
         "Unable to retrieve psql executable path from "
         "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-{N}\\",
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: C:\\Program Files\\PostgreSQL\\12\\bin\\psql.exe]",
+        true,
     };
     return search;
 }
@@ -34,6 +76,7 @@ const PsqlSearch& posixPsqlSearch() {
         "directories",
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: /usr/lib/postgresql/16/bin/psql]",
+        false,
     };
     return search;
 }
@@ -44,29 +87,42 @@ const PsqlSearch& platformPsqlSearch() {
 }
 
 std::string forVersion(const std::string& text, int version) {
-    const std::string placeholder = "{N}";
-    const std::string number = std::to_string(version);
-    std::string result;
-    size_t from = 0;
-    for (size_t at; (at = text.find(placeholder, from)) != std::string::npos;
-         from = at + placeholder.size())
-        result += text.substr(from, at - from) + number;
-    return result + text.substr(from);
+    return replaced(text, "{N}", std::to_string(version));
 }
 
 int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
-    // Only whether psql is there matters: the bare name is resolved again when each
-    // role command runs.
-    if (runCommand(search.pathProbe).find("psql") != std::string::npos)
+    const std::string onSearchPath = runCommand(withSystemFolder(search.pathProbe));
+    if (search.checksFiles) {
+        // where.exe lists what it finds in the current folder first, as cmd.exe would run
+        // it first: only a psql in a folder of the search path counts, by its full path.
+        const std::string file = firstFileOutsideCurrentFolder(onSearchPath);
+        if (!file.empty()) {
+            psqlPath = file;
+            return 0;
+        }
+    } else if (onSearchPath.find("psql") != std::string::npos) {
+        // Only whether psql is there matters: the bare name is resolved again when each
+        // role command runs.
         return 0;
+    }
 
     for (int version = 16; version >= 12; --version) {
-        const std::string baseDirectory = runCommand(forVersion(search.installationProbe, version));
+        const std::string baseDirectory =
+            runCommand(forVersion(withSystemFolder(search.installationProbe), version));
         if (baseDirectory.find(search.installationHit) != std::string::npos) {
-            // The line feed that ends the output stays here; it is removed with every
-            // other line feed once the role command is finished.
-            psqlPath = baseDirectory + search.binarySuffix;
-            return 0;
+            if (!search.checksFiles) {
+                // The line feed that ends the output stays here; it is removed with every
+                // other line feed once the role command is finished.
+                psqlPath = baseDirectory + search.binarySuffix;
+                return 0;
+            }
+            // A registry entry may outlive its installation, and a base directory holding
+            // % would not name the file cmd.exe runs: then the next version is tried.
+            const std::string file = withoutLineEnds(baseDirectory) + search.binarySuffix;
+            if (isProgramFile(file)) {
+                psqlPath = file;
+                return 0;
+            }
         }
         std::cout << forVersion(search.missMessage, version) << std::endl;
     }

@@ -3,7 +3,9 @@
 #include <string>
 
 // Where one platform looks for psql, and what it says when it cannot find it. In the
-// texts below, {N} stands for a PostgreSQL major version number.
+// texts below, {N} stands for a PostgreSQL major version number and {SYSTEM} for the
+// folder of the system's own programs (systemProgramFolder), so that no program of that
+// name in the current folder runs instead.
 struct PsqlSearch {
     std::string pathProbe;         // its output names psql when psql is on the search path
     std::string installationProbe; // prints an installation's base directory, or nothing
@@ -11,6 +13,13 @@ struct PsqlSearch {
     std::string binarySuffix;      // appended to the base directory
     std::string missMessage;
     std::string pathPrompt; // asks the user for the path when every probe missed
+    // Whether the probes' output is checked against the files there (Windows, where
+    // where.exe and cmd.exe look in the current folder first): psql on the search path
+    // then runs by the first path the probe printed that names a file outside the current
+    // folder, and an installation counts only when its psql file is there. Otherwise psql
+    // on the search path runs by its bare name, which the shell looks up on the search
+    // path alone, and the installation probe checks the file itself.
+    bool checksFiles = false;
 };
 
 // The searches for Windows (the registry entries of the PostgreSQL installer) and for
@@ -22,8 +31,8 @@ const PsqlSearch& platformPsqlSearch();
 // `text` with every {N} replaced by `version`.
 std::string forVersion(const std::string& text, int version);
 
-// Decides the psql path. Returns 0 when psql is on the search path (the path is left
-// as it is) or in an installation of PostgreSQL 16 down to 12 (the path becomes that
-// installation's psql); prints one line for each version probed in vain and returns 1
-// when neither, leaving the path unchanged.
+// Decides the psql path. Returns 0 when psql is on the search path (the path is left as
+// it is, or with checksFiles becomes the file found there) or in an installation of
+// PostgreSQL 16 down to 12 (the path becomes that installation's psql); prints one line
+// for each version probed in vain and returns 1 when neither, leaving the path unchanged.
 int locatePsql(std::string& psqlPath, const PsqlSearch& search = platformPsqlSearch());

@@ -1,6 +1,6 @@
 #include "system/password.h"
 
-#include "system/line_input.h"
+#include "system/line_input_win32.h"
 
 #include <iostream>
 #include <windows.h>
@@ -22,18 +22,29 @@ BOOL WINAPI restoreEchoOnBreak(DWORD) {
 int readPassword(std::string& password) {
     gInput = GetStdHandle(STD_INPUT_HANDLE);
     gSavedMode = 0;
-    // When standard input is no console these calls fail and change nothing.
-    GetConsoleMode(gInput, &gSavedMode);
-    SetConsoleCtrlHandler(restoreEchoOnBreak, TRUE);
-    SetConsoleMode(gInput, gSavedMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    const bool onConsole = GetConsoleMode(gInput, &gSavedMode) != 0;
+    if (onConsole) {
+        SetConsoleCtrlHandler(restoreEchoOnBreak, TRUE);
+        SetConsoleMode(gInput, gSavedMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    }
 
     std::cout << "Please enter database password:" << std::endl;
-    const LineRead outcome = readInputLine(password);
+    bool interrupted = false;
+    const LineRead outcome = readInputLineOrInterrupt(password, interrupted);
     if (outcome == LineRead::EndOfInput)
         password.clear();
 
-    SetConsoleMode(gInput, gSavedMode);
-    SetConsoleCtrlHandler(restoreEchoOnBreak, FALSE);
+    if (onConsole) {
+        SetConsoleMode(gInput, gSavedMode);
+        SetConsoleCtrlHandler(restoreEchoOnBreak, FALSE);
+    }
+    if (interrupted) {
+        // Ctrl-C cut the read short, while the control handler runs in a thread of its
+        // own: the run ends here with echo on, as the handler would end it, and no check
+        // runs with a password cut short.
+        password.clear();
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
 
     if (outcome == LineRead::Error) {
         std::cout << "Could not enter database password" << std::endl;

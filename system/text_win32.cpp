@@ -1,6 +1,25 @@
 #include "system/text.h"
 
-int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments) {
-    arguments.assign(argv, argv + argc);
-    return 0;
+#include "system/wide_win32.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+int commandLineArguments(int, char*[], std::vector<std::string>& arguments) {
+    // The narrow argv holds the command line in the ANSI code page, where a character it
+    // lacks has already become a look-alike (ü as u) or a question mark; the wide command
+    // line holds what was typed.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return 1;
+    std::vector<std::string> converted(static_cast<size_t>(count));
+    int status = 0;
+    for (int i = 0; i < count && status == 0; ++i)
+        status = toUtf8(wide[i], converted[static_cast<size_t>(i)]);
+    LocalFree(wide);
+    if (status == 0)
+        arguments.swap(converted);
+    return status;
 }

@@ -2,9 +2,11 @@
 
 #include "compliance/role_query.h"
 #include "support/decode.h"
+#include "system/wide_win32.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -32,11 +34,61 @@ TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
     EXPECT_EQ(runCommand("echo " + line), line + "\n");
 }
 
+TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
+    // A second cmd.exe, started by the first, would leave a file after about three seconds.
+    const std::string marker = besideThisProgram("outlived-the-deadline.txt");
+    DeleteFileA(marker.c_str());
+    const std::string late = "cmd /c \"ping -n 4 127.0.0.1 >nul & echo late>\"" + marker + "\"\"";
+    std::string output;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runCommandWithin("echo early& " + late, 1, output), 1);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(output, "early\n");
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    Sleep(3500);
+    EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "a process the command started outlived the deadline";
+    DeleteFileA(marker.c_str());
+    EXPECT_EQ(runCommandWithin("echo quick", 1, output), 0);
+    EXPECT_EQ(output, "quick\n");
+}
+
 TEST(SetInheritedVariable, CommandsSeeTheValue) {
     ASSERT_EQ(setInheritedVariable("ROLEGATE_TEST_VALUE", "a b&c"), 0);
     EXPECT_EQ(runCommand("echo [%ROLEGATE_TEST_VALUE%]"), "[a b&c]\n");
     ASSERT_EQ(clearInheritedVariable("ROLEGATE_TEST_VALUE"), 0);
     EXPECT_EQ(runCommand("if defined ROLEGATE_TEST_VALUE (echo set) else (echo unset)"), "unset\n");
+}
+
+// psql sees its environment in its ANSI code page, as it sees its command line; the
+// environment holds a value of at most 32,767 characters, its terminating zero included.
+TEST(SetInheritedVariable, ProgramsSeeTheValueInTheirCodePageAndNoneIsCutShort) {
+    const std::string psql = besideThisProgram("argv_dump.exe");
+    const std::string user = "M\xC3\xBCller"; // Müller
+    char ansi[16];
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, L"M\u00FCller", -1, ansi, sizeof ansi, nullptr, nullptr);
+    ASSERT_GT(length, 0);
+    const std::string longest(32766, 'p');
+    ASSERT_EQ(setInheritedVariable("PGUSER", user), 0);
+    ASSERT_EQ(setInheritedVariable("PGPASSWORD", longest), 0);
+    const DumpedCall call = parseArgvDump(runCommand("\"\"" + psql + "\"\""));
+    EXPECT_EQ(call.environment.at("PGUSER"), std::string(ansi));
+    EXPECT_EQ(call.environment.at("PGPASSWORD"), longest);
+    EXPECT_EQ(setInheritedVariable("PGPASSWORD", longest + "p"), 1);
+    EXPECT_EQ(setInheritedVariable("PGPASSWORD", std::string(40000, 'p')), 1);
+    clearInheritedVariable("PGUSER");
+    clearInheritedVariable("PGPASSWORD");
+}
+
+// No character is ever replaced: text that cannot be converted is refused.
+TEST(WideText, TextThatIsNoneIsRefused) {
+    std::string utf8;
+    std::wstring wide;
+    EXPECT_EQ(toUtf8(L"a\u00FC\U0001F600", utf8), 0);
+    EXPECT_EQ(utf8, "a\xC3\xBC\xF0\x9F\x98\x80");
+    EXPECT_EQ(toUtf8(std::wstring(L"a") + wchar_t(0xD800) + L"b", utf8), 1);
+    EXPECT_EQ(toWide("a\xC3", wide), 1);
 }
 
 // What cmd.exe and the C runtime hand the program must be exactly what was meant,
@@ -81,6 +133,26 @@ TEST(TypedProgramFile, QuotesAndAMissingExtensionStillNameTheFile) {
     ASSERT_TRUE(CopyFileA(path.c_str(), percent.c_str(), FALSE));
     EXPECT_EQ(typedProgramFile(percent), "");
     DeleteFileA(percent.c_str());
+}
+
+// A folder named outside the ANSI code page; a bare name is run from here, not looked up.
+TEST(TypedProgramFile, AnyFolderNameWorksAndABareNameIsRunFromHere) {
+    std::wstring program;
+    ASSERT_EQ(toWide(besideThisProgram("argv_dump.exe"), program), 0);
+    const std::wstring folder =
+        program.substr(0, program.find_last_of(L'\\')) + L"\\Jos\u00E9 \u7530";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(program.c_str(), (folder + L"\\psql.exe").c_str(), FALSE));
+    std::string path;
+    ASSERT_EQ(toUtf8(folder + L"\\psql.exe", path), 0);
+    EXPECT_EQ(typedProgramFile("\"" + path + "\""), path);
+    wchar_t before[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    EXPECT_EQ(typedProgramFile("psql"), ".\\psql.exe");
+    SetCurrentDirectoryW(before);
+    DeleteFileW((folder + L"\\psql.exe").c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 } // namespace

@@ -16,9 +16,9 @@ TEST(ForVersion, ReplacesEveryPlaceholder) {
     EXPECT_EQ(forVersion("a{N}b{N}", 16), "a16b16");
     EXPECT_EQ(forVersion("none", 12), "none");
     EXPECT_EQ(forVersion(windowsPsqlSearch().installationProbe, 16),
-              "FOR /F \"tokens=3*\" %a in ('Reg Query "
+              "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
               "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-16\\ /v \"Base "
-              "Directory\"') DO @echo %b");
+              "Directory\"\"') DO @echo %b");
     EXPECT_EQ(forVersion(windowsPsqlSearch().missMessage, 13),
               "Unable to retrieve psql executable path from "
               "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-13\\");

@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -101,11 +103,13 @@ const std::string kMainRole = "o'brien & \"co\" 100%";
 const std::string kInternalRole = "int<er>nal%PATH%";
 const std::string kPassword = "pa ss&w\"rd%PATH%^|<>'";
 
-ProcessResult runRolegate(const std::string& input, const std::string& dir = "/tmp") {
+ProcessResult runRolegate(const std::string& input, const std::string& dir = "/tmp",
+                          EnvironmentChanges extra = {}) {
     // psql must never see the variables that would send it elsewhere.
+    extra.insert(extra.end(), {{"PGHOSTADDR", "127.0.0.1"}, {"PGSERVICE", "elsewhere"}});
     return runWine({kWindowsBuild + "/rolegate.exe", "-h", kHost, "-p", kPort, "-u", kUser, "-m",
                     kMainRole, "-i", kInternalRole},
-                   input, dir, {{"PGHOSTADDR", "127.0.0.1"}, {"PGSERVICE", "elsewhere"}});
+                   input, dir, extra);
 }
 
 // Splits the report at the internal heading and checks what each psql run received.
@@ -175,21 +179,6 @@ TEST(WindowsLocator, EndOfInputAtThePathPromptKeepsTheBareName) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, missLines(16, 12) + kPathPrompt + kPasswordPrompt + kResultsHeading +
                                  kMainError + "\n" + kInternalHeading + kInternalError + "\n");
-}
-
-TEST(WindowsLocator, PsqlOnTheSearchPathIsUsedByName) {
-    // wine's own where.exe prints nothing, so a stand-in answers as Windows' would;
-    // cmd.exe looks in the current directory first for both.
-    const fs::path dir = fs::path(gPrefix) / "drive_c" / "work";
-    fs::create_directories(dir);
-    std::ofstream(dir / "where.bat") << "@echo C:\\work\\psql.exe\r\n";
-    placePsql("work/psql.exe");
-    const ProcessResult result = runRolegate(kPassword + "\n", dir.string());
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output.rfind(std::string(kPasswordPrompt) + kResultsHeading + kMainError, 0),
-              0u)
-        << result.output;
-    expectBothCallsExact(result.output);
 }
 
 } // namespace
@@ -494,3 +483,137 @@ int main(int argc, char** argv) {
     testing::AddGlobalTestEnvironment(new ClusterEnvironment(clusterSetupSql() + kCodePageRoles));
     return RUN_ALL_TESTS();
 }
+// Nothing in the folder rolegate.exe is started from runs instead of where, reg or psql;
+// names outside the ANSI code page arrive as typed; Ctrl-C at the password prompt.
+namespace {
+
+const char* const kPlanted[] = {"where.bat", "reg.bat", "psql.bat"};
+
+// A batch file in `dir` that leaves a mark beside itself when it runs.
+void plant(const fs::path& dir, const std::string& name) {
+    fs::create_directories(dir);
+    std::ofstream(dir / name) << "@echo ran>\"%~dp0" << name << ".ran\"\r\n";
+}
+
+void expectNoneRan(const fs::path& dir) {
+    for (const char* name : kPlanted)
+        EXPECT_FALSE(fs::exists(dir / (std::string(name) + ".ran"))) << name << " ran";
+}
+
+TEST(WindowsLocator, NothingInTheStartFolderRunsAndStaleInstallationsAreSkipped) {
+    const fs::path dir = fs::path(gPrefix) / "drive_c" / "planted";
+    for (const char* name : kPlanted)
+        plant(dir, name);
+    placePsql("Program Files/PostgreSQL/14/bin/psql.exe");
+    placePsql("PostgreSQL%OS%15/bin/psql.exe"); // cmd.exe would run C:\PostgreSQLWindows_NT15\...
+    setBaseDirectory(16, "C:\\Old\\PostgreSQL\\16"); // uninstalled since
+    setBaseDirectory(15, "C:\\PostgreSQL%OS%15");
+    setBaseDirectory(14, "C:\\Program Files\\PostgreSQL\\14");
+    const ProcessResult result = runRolegate(kPassword + "\n", dir.string());
+    for (int version = 16; version >= 14; --version)
+        removeInstallation(version);
+    EXPECT_EQ(result.output.rfind(
+                  missLines(16, 15) + kPasswordPrompt + kResultsHeading + kMainError + "arg ", 0),
+              0u)
+        << result.output;
+    expectBothCallsExact(result.output);
+    expectNoneRan(dir);
+}
+
+TEST(WindowsLocator, PsqlOnTheSearchPathRunsByItsFullPathAndNotFromTheStartFolder) {
+    // A stand-in takes the place of wine's where.exe, which prints nothing; like Windows'
+    // it lists the start folder's psql.bat first.
+    const fs::path where = fs::path(gPrefix) / "drive_c" / "windows" / "system32" / "where.exe";
+    const fs::path saved = where.string() + ".wine";
+    fs::copy_file(where, saved, fs::copy_options::overwrite_existing);
+    fs::copy_file(kWindowsBuild + "/tests/where_standin.exe", where,
+                  fs::copy_options::overwrite_existing);
+    const fs::path dir = fs::path(gPrefix) / "drive_c" / "work";
+    plant(dir, "psql.bat");
+    placePsql("tools/bin/psql.exe");
+    const ProcessResult result =
+        runRolegate(kPassword + "\n", dir.string(),
+                    {{"WINEDLLOVERRIDES", "where.exe=n"}, {"WINEPATH", "C:\\tools\\bin"}});
+    fs::rename(saved, where);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output.rfind(std::string(kPasswordPrompt) + kResultsHeading + kMainError, 0),
+              0u)
+        << result.output;
+    expectBothCallsExact(result.output);
+    expectNoneRan(dir);
+}
+
+// wine takes its ANSI code page from the locale its wineserver started in: 932 for
+// Japanese, which lacks ü, and 1252 for German, which lacks 田中.
+TEST(WindowsText, ArgumentsOutsideTheAnsiCodePageArriveAsTyped) {
+    char pattern[] = "/tmp/rolegate-locale-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    const std::string mueller = "M\xC3\xBCller", tanaka = "\xE7\x94\xB0\xE4\xB8\xAD";
+    for (const std::string locale : {"ja_JP", "de_DE"}) {
+        const std::string name = locale + ".UTF-8";
+        ASSERT_EQ(
+            runProcess({"localedef", "-i", locale, "-f", "UTF-8", root + "/" + name}, "").exitCode,
+            0);
+        const EnvironmentChanges environment = {{"WINEPREFIX", root + "/prefix"},
+                                                {"WINEDEBUG", "-all"},
+                                                {"LOCPATH", root},
+                                                {"LANG", name},
+                                                {"LC_ALL", name}};
+        ASSERT_EQ(runProcess({kWine, "cmd", "/c", "exit"}, "", environment, 120).exitCode, 0);
+        ProcessResult result = runProcess(
+            {kWine, kWindowsBuild + "/rolegate.exe", "-h", "h", "-p", "1", "-u", "u", "-m", mueller,
+             "-i", tanaka},
+            windowsPath(kWindowsBuild + "/tests/argv_dump.exe") + "\npw\n", environment, 120);
+        // The next locale needs a wineserver of its own.
+        runProcess({"/usr/lib/wine/wineserver", "-k"}, "", environment);
+        for (size_t at; (at = result.output.find("\r\n")) != std::string::npos;)
+            result.output.erase(at, 1);
+        const size_t internalAt = result.output.find(kInternalHeading);
+        ASSERT_NE(internalAt, std::string::npos) << result.output << result.errors;
+        const DumpedCall main = parseArgvDump(result.output.substr(0, internalAt));
+        const DumpedCall internal = parseArgvDump(result.output.substr(internalAt));
+        ASSERT_EQ(main.args.size(), 4u) << result.output;
+        ASSERT_EQ(internal.args.size(), 4u) << result.output;
+        EXPECT_EQ(roleInQuery(main.args[3]), mueller) << locale;
+        EXPECT_EQ(roleInQuery(internal.args[3]), tanaka) << locale;
+    }
+    fs::remove_all(root);
+}
+
+// wine hands a Ctrl-C typed on its terminal to the pending console read, which ends
+// with nothing read; the control handler is not called.
+TEST(WindowsConsole, CtrlCAtThePasswordPromptEndsTheRunWithEchoOn) {
+    placePsql("Program Files/PostgreSQL/16/bin/psql.exe");
+    setBaseDirectory(16, "C:\\Program Files\\PostgreSQL\\16");
+    TerminalSession session =
+        startOnTerminal({"/bin/sh", "-c", "cd /tmp && exec \"$0\" cmd", kWine}, wineEnvironment(),
+                        TerminalMode::Raw);
+    EXPECT_TRUE(waitForConsoleText(session, kCmdPrompt, 0)) << consoleText(session.screen);
+    const size_t from = consoleText(session.screen).size();
+    typeOnTerminal(session,
+                   windowsPath(kWindowsBuild + "/rolegate.exe") + " -h h -p 1 -u u -m main\r");
+    EXPECT_TRUE(waitForConsoleText(session, "Pleaseenterdatabasepassword:", from, 60));
+    typeOnTerminal(session, "half");
+    // A Ctrl-C that arrives together with other keys is taken as one of them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    typeOnTerminal(session, "\x03");
+    EXPECT_TRUE(waitForConsoleText(session, kCmdPrompt, from + 1));
+    // wine's cmd.exe drops the line typed after the Ctrl-C, whatever it is.
+    typeOnTerminal(session, "rem\r");
+    EXPECT_TRUE(waitForConsoleText(session, "rem" + kCmdPrompt, from));
+    typeOnTerminal(session, "echo status%ERRORLEVEL%.\r");
+    // STATUS_CONTROL_C_EXIT, as cmd.exe shows it
+    EXPECT_TRUE(waitForConsoleText(session, "status-1073741510.", from))
+        << consoleText(session.screen);
+    const std::string shown = consoleText(session.screen).substr(from);
+    EXPECT_EQ(shown.find("COMPLIANTRESULTS"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("half"), std::string::npos) << shown;
+    EXPECT_TRUE(commandIsShownAsTyped(session)) << consoleText(session.screen);
+    removeInstallation(16);
+    typeOnTerminal(session, "exit\r");
+    EXPECT_EQ(waitForExit(session), 0) << consoleText(session.screen);
+    closeTerminal(session);
+}
+
+} // namespace

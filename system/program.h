@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Where the operating system keeps its own programs, as UTF-8: the Windows system
+// folder (C:\Windows\System32, which holds cmd.exe, where.exe and reg.exe), or /bin.
+std::string systemProgramFolder();
+
+// Whether `path` names an existing file, not a directory, that a command line for the
+// platform's command interpreter can name as it is: on Windows a path holding %, which
+// cmd.exe expands even between quotes, names none.
+bool isProgramFile(const std::string& path);
+
+// Whether the file `path` names is known to lie in another folder than the current one;
+// false when it lies in the current folder or when that cannot be told.
+bool liesOutsideCurrentFolder(const std::string& path);

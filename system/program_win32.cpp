@@ -1,0 +1,58 @@
+#include "system/program.h"
+
+#include "system/wide_win32.h"
+
+#include <windows.h>
+
+namespace {
+
+// Which file or folder `path` names: its volume and its number there, the same however
+// the path spells it (case, short names, . and ..). False when it cannot be opened.
+bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity) {
+    // Backup semantics open a folder too; no access right is needed to ask.
+    const HANDLE file =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(file, &identity) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+} // namespace
+
+std::string systemProgramFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    // It never fails in practice; when it does, programs there are not found.
+    std::string text;
+    if (length == 0 || length >= MAX_PATH || toUtf8(std::wstring(folder, length), text) != 0)
+        return "";
+    return text;
+}
+
+bool isProgramFile(const std::string& path) {
+    std::wstring wide;
+    if (path.empty() || path.find('%') != std::string::npos || toWide(path, wide) != 0)
+        return false;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool liesOutsideCurrentFolder(const std::string& path) {
+    std::wstring wide;
+    if (toWide(path, wide) != 0)
+        return false;
+    // The folder with its separator, as in C:\ or C:\dir\; C:name lies in C:. (the
+    // current folder of drive C:), a bare name in the current folder.
+    const size_t separator = wide.find_last_of(L"\\/:");
+    std::wstring folder = L".";
+    if (separator != std::wstring::npos)
+        folder = wide.substr(0, separator + 1) + (wide[separator] == L':' ? L"." : L"");
+    BY_HANDLE_FILE_INFORMATION there, here;
+    return fileIdentity(folder, there) && fileIdentity(L".", here) &&
+           (there.dwVolumeSerialNumber != here.dwVolumeSerialNumber ||
+            there.nFileIndexHigh != here.nFileIndexHigh ||
+            there.nFileIndexLow != here.nFileIndexLow);
+}
