@@ -369,10 +369,6 @@ std::vector<std::string> withArgs(const std::string& program,
     return argv;
 }
 
-const std::string kNoRows = " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin \n"
-                            "----------+-------------+---------------+-------------\n"
-                            "(0 rows)\n\n";
-
 // Two roles a run, each verdict for each of them, and the names full of what cmd.exe,
 // the C runtime and SQL act on; the connecting user and password are roles.h's.
 TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
@@ -385,6 +381,9 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
         {"rg_login", "rg_nologin", report(kMainFailed, kInternalFailed)},
         {"rg_nologin", "rg_absent", report(kMainFailed, kInternalError + kNoRows + "\n")},
         {"rg_absent", "rg_warn", report(kMainError + kNoRows + "\n", kInternalOk)},
+        {"rg_expired", "rg_nolimit",
+         report(kMainOkWithWarnings + std::string(kExpiredWarning),
+                kInternalOk + std::string(kNoConnectionsWarning))},
     };
     // The names that are no ASCII are the code-page test's below.
     std::vector<std::string> names;

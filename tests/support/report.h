@@ -27,6 +27,12 @@ inline constexpr const char* kExpiredWarning =
 inline constexpr const char* kNoConnectionsWarning =
     "WARNING: The role's connection limit is 0: it cannot connect\n";
 
+// What psql prints for a role that does not exist.
+inline const std::string kNoRows =
+    " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin | rolvaliduntil | rolconnlimit \n"
+    "----------+-------------+---------------+-------------+---------------+--------------\n"
+    "(0 rows)\n\n";
+
 inline constexpr const char* kPasswordPrompt = "Please enter database password:\n";
 inline constexpr const char* kResultsHeading =
     "\n==== COMPLIANT RESULTS ====\nValidating main user...\n";
