@@ -1,27 +1,6 @@
 #include "system/line_input.h"
 
-#include <cstdio>
-
+// A terminal, a pipe or a file: the line's bytes as they come.
 LineRead readInputLine(std::string& line) {
-    std::string text;
-    int c;
-    bool any = false;
-    while ((c = std::getchar()) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        text.push_back(static_cast<char>(c));
-    }
-    if (c == EOF) {
-        if (std::ferror(stdin))
-            return LineRead::Error;
-        if (!any)
-            return LineRead::EndOfInput;
-    }
-    // A line from a file written on Windows, or typed where Enter sends CR LF, ends in a
-    // carriage return that is no part of the answer.
-    if (!text.empty() && text.back() == '\r')
-        text.pop_back();
-    line.swap(text);
-    return LineRead::Line;
+    return readByteLine(line);
 }

@@ -2,7 +2,6 @@
 
 #include "system/wide_win32.h"
 
-#include <cstdio>
 #include <windows.h>
 
 namespace {
@@ -46,31 +45,6 @@ LineRead readConsoleLine(HANDLE input, std::string& line, bool& interrupted) {
     std::string text;
     if (toUtf8(typed, text) != 0)
         return LineRead::Error;
-    line.swap(text);
-    return LineRead::Line;
-}
-
-// One line of bytes from a pipe or a file, read as readInputLine says.
-LineRead readByteLine(std::string& line) {
-    std::string text;
-    int c;
-    bool any = false;
-    while ((c = std::getchar()) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        text.push_back(static_cast<char>(c));
-    }
-    if (c == EOF) {
-        if (std::ferror(stdin))
-            return LineRead::Error;
-        if (!any)
-            return LineRead::EndOfInput;
-    }
-    // A line from a file written on Windows ends in a carriage return that is no part of
-    // the answer (the C runtime's text mode has already read most CR LF as LF).
-    if (!text.empty() && text.back() == '\r')
-        text.pop_back();
     line.swap(text);
     return LineRead::Line;
 }
