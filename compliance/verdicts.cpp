@@ -25,6 +25,8 @@ bool answeredQuery(const std::string& output, const char* errorText) {
 // A role that passes may still be unable to log in, and Halvern then cannot connect
 // as it; a superuser is not bound by a connection limit.
 void warnIfNoLogin(const RoleAttributes& role) {
+    if (!role.login) // a superuser passes without LOGIN
+        std::cout << "WARNING: The role may not log in (NOLOGIN): it cannot connect" << std::endl;
     if (role.passwordExpired)
         std::cout << "WARNING: The role's password has expired (VALID UNTIL lies in the past): "
                      "it cannot log in with a password"

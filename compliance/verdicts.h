@@ -23,8 +23,8 @@ RoleAttributes readRoleAttributes(const std::string& output);
 // Return 0 after a verdict, 1 when the output holds no answer to the query (the
 // error is printed followed by the output itself).
 // A passing verdict is followed by a warning for each reason the role still cannot
-// log in: an expired password, or (for a role that is no superuser) a connection limit
-// of 0.
+// log in: a superuser without LOGIN, an expired password, or (for a role that is no
+// superuser) a connection limit of 0.
 int evaluateMainUser(const std::string& output);
 int evaluateInternalUser(const std::string& output);
 

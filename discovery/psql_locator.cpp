@@ -95,7 +95,7 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
     if (search.checksFiles) {
         // where.exe lists what it finds in the current folder first, as cmd.exe would run
         // it first: only a psql in a folder of the search path counts, by its full path.
-        const std::string file = firstFileOutsideCurrentFolder(onSearchPath);
+        const std::string file = firstFileOutsideCurrentFolder(systemOutputText(onSearchPath));
         if (!file.empty()) {
             psqlPath = file;
             return 0;
@@ -118,7 +118,8 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
             }
             // A registry entry may outlive its installation, and a base directory holding
             // % would not name the file cmd.exe runs: then the next version is tried.
-            const std::string file = withoutLineEnds(baseDirectory) + search.binarySuffix;
+            const std::string file =
+                withoutLineEnds(systemOutputText(baseDirectory)) + search.binarySuffix;
             if (isProgramFile(file)) {
                 psqlPath = file;
                 return 0;

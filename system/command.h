@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Seconds a command may take before it is stopped: libpq's connection bound
 // (PGCONNECT_TIMEOUT, 10 s) and time for the query.
 inline constexpr int kCommandDeadlineSeconds = 20;
+// The most output kept of one command (psql prints a few hundred bytes); what comes
+// after it is read and dropped, so that a command that floods its pipe cannot fill
+// the memory before its deadline.
+inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
 
 // Runs `command` through the platform's command interpreter (/bin/sh, or cmd.exe on
 // Windows) and collects everything it writes to standard output, as a text-mode pipe

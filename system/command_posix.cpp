@@ -1,5 +1,6 @@
 #include "system/command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -66,15 +67,14 @@ pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) 
     posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setpgroup(&attributes, 0);
-    // The handlers of this process mean nothing in the command.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signalNumber : kEndingSignals)
-        sigaddset(&defaults, signalNumber);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &mask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
+    // A process group of its own is a background job on the terminal, which a
+    // terminal set to `stty tostop` would stop at its first message (psql's error on
+    // standard error): with SIGTTOU blocked the message is written. The handlers of
+    // this process are reset by exec, and what it ignores stays ignored.
+    sigset_t childMask = mask;
+    sigaddset(&childMask, SIGTTOU);
+    posix_spawnattr_setsigmask(&attributes, &childMask);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
 
     char shell[] = "/bin/sh", dashC[] = "-c";
     char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
@@ -89,6 +89,8 @@ pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) 
 // Reads `fd` until its end or the deadline; false when the deadline came first.
 bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
     for (;;) {
+        if (millisecondsUntil(deadline) == 0)
+            return false; // however much there is still to read
         pollfd ready = {fd, POLLIN, 0};
         const int waited = poll(&ready, 1, millisecondsUntil(deadline));
         if (waited < 0 && errno == EINTR)
@@ -101,7 +103,7 @@ bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
             continue;
         if (n <= 0)
             return true; // the end, or a read error: what arrived is the output
-        raw.append(buffer, static_cast<size_t>(n));
+        raw.append(buffer, std::min(static_cast<size_t>(n), kCommandOutputLimit - raw.size()));
     }
 }
 

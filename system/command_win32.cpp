@@ -3,6 +3,7 @@
 #include "system/program.h"
 #include "system/wide_win32.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <windows.h>
@@ -75,6 +76,8 @@ bool openJob(OwnedHandle& job) {
 bool readUntil(HANDLE pipe, HANDLE event, Clock::time_point deadline, std::string& raw) {
     char buffer[4096];
     for (;;) {
+        if (millisecondsUntil(deadline) == 0)
+            return false; // however much there is still to read
         OVERLAPPED overlapped = {};
         overlapped.hEvent = event;
         if (!ReadFile(pipe, buffer, sizeof buffer, nullptr, &overlapped) &&
@@ -84,12 +87,16 @@ bool readUntil(HANDLE pipe, HANDLE event, Clock::time_point deadline, std::strin
         if (WaitForSingleObject(event, millisecondsUntil(deadline)) != WAIT_OBJECT_0) {
             CancelIoEx(pipe, &overlapped);
             if (GetOverlappedResult(pipe, &overlapped, &got, TRUE))
-                raw.append(buffer, got); // it arrived just before the read was given up
+                raw.append(
+                    buffer,
+                    std::min<size_t>(
+                        got, kCommandOutputLimit -
+                                 raw.size())); // it arrived just before the read was given up
             return false;
         }
         if (!GetOverlappedResult(pipe, &overlapped, &got, FALSE))
             return true;
-        raw.append(buffer, got);
+        raw.append(buffer, std::min<size_t>(got, kCommandOutputLimit - raw.size()));
     }
 }
 
@@ -117,7 +124,9 @@ std::string programFile(const std::string& path) {
 // stopped at the deadline, -1 when it could not be started.
 int runCmd(const std::string& command, Clock::time_point deadline, std::string& raw) {
     std::wstring wideCommand, folder;
-    if (toWide(command, wideCommand) != 0 || toWide(systemProgramFolder(), folder) != 0)
+    const std::string systemFolder = systemProgramFolder();
+    if (systemFolder.empty() || toWide(command, wideCommand) != 0 ||
+        toWide(systemFolder, folder) != 0)
         return -1;
     // cmd.exe by its full path, never one found in the current folder. /D: no AutoRun
     // command from the registry runs first. /S /C: the command line is taken as for

@@ -40,6 +40,14 @@ bool isProgramFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string systemOutputText(const std::string& output) {
+    const UINT console = GetConsoleOutputCP();
+    std::string text;
+    if (codePageToUtf8(output, console != 0 ? console : GetOEMCP(), text) != 0)
+        return output;
+    return text;
+}
+
 bool liesOutsideCurrentFolder(const std::string& path) {
     std::wstring wide;
     if (toWide(path, wide) != 0)

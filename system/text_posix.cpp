@@ -25,9 +25,17 @@ void appendUtf8(char32_t c, std::string& text) {
     }
 }
 
+// Whether mbrtowc gives Unicode code points whatever the locale's character set (glibc
+// does; macOS does not for Shift JIS, GBK and the like, where only the bytes of ASCII
+// can then be taken as text).
+#ifdef __STDC_ISO_10646__
+constexpr bool kWideIsUnicode = true;
+#else
+constexpr bool kWideIsUnicode = false;
+#endif
+
 // `bytes` read in the current locale's character set, as UTF-8; false when they are
-// no text in it. wchar_t holds Unicode code points (glibc, and macOS for the character
-// sets it converts).
+// no text in it, or no text known here.
 bool localeToUtf8(const char* bytes, std::string& text) {
     std::mbstate_t state{};
     const char* at = bytes;
@@ -37,7 +45,7 @@ bool localeToUtf8(const char* bytes, std::string& text) {
         wchar_t c;
         const size_t used = std::mbrtowc(&c, at, static_cast<size_t>(end - at), &state);
         if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0 ||
-            static_cast<unsigned long>(c) > 0x10FFFF)
+            static_cast<unsigned long>(c) > 0x10FFFF || (!kWideIsUnicode && c >= 0x80))
             return false;
         appendUtf8(static_cast<char32_t>(c), text);
         at += used;

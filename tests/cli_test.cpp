@@ -59,6 +59,8 @@ TEST(RoleMatrix, EachRoleGetsItsVerdict) {
         {"rg_expired", kMainOkWithWarnings + std::string(kExpiredWarning),
          kInternalOk + std::string(kExpiredWarning)},
         {"rg_nolimit", kMainFailed, kInternalOk + std::string(kNoConnectionsWarning)},
+        {"rg_super_nologin", kMainOk + std::string(kNoLoginWarning),
+         kInternalOk + std::string(kNoLoginWarning)},
     };
     for (const MatrixRow& row : rows) {
         const ProcessResult result = runRolegate(checkArgs(row.role, row.role), kPasswordLine);

@@ -28,10 +28,10 @@ std::string psqlRow(const char* super, const char* db, const char* role, const c
 }
 
 TEST(MainUserVerdict, FollowsTheAttributeTable) {
-    EXPECT_EQ(mainVerdict("SUPERUSERTRUE"), kMainOk);
+    EXPECT_EQ(mainVerdict("SUPERUSERTRUE LOGINTRUE"), kMainOk);
     EXPECT_EQ(
         mainVerdict(psqlRow("SUPERUSERTRUE", "CREATEDBFALSE", "CREATEROLEFALSE", "LOGINFALSE")),
-        kMainOk);
+        kMainOk + std::string(kNoLoginWarning));
     EXPECT_EQ(mainVerdict(psqlRow("SUPERUSERFALSE", "CREATEDBTRUE", "CREATEROLETRUE", "LOGINTRUE")),
               kMainOkWithWarnings);
     EXPECT_EQ(
@@ -54,7 +54,7 @@ TEST(MainUserVerdict, FalseMarkerWinsOverTrue) {
 }
 
 TEST(InternalUserVerdict, NeedsSuperuserOrLogin) {
-    EXPECT_EQ(internalVerdict("SUPERUSERTRUE"), kInternalOk);
+    EXPECT_EQ(internalVerdict("SUPERUSERTRUE"), kInternalOk + std::string(kNoLoginWarning));
     EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE"), kInternalOk);
     EXPECT_EQ(internalVerdict("SUPERUSERFALSE"), kInternalFailed);
     EXPECT_EQ(
@@ -65,7 +65,7 @@ TEST(InternalUserVerdict, NeedsSuperuserOrLogin) {
 // A role that passes but cannot log in is told so after its verdict; one that fails
 // needs no more words, and a superuser is bound by no connection limit.
 TEST(LoginWarnings, FollowPassingVerdictsOnly) {
-    EXPECT_EQ(mainVerdict("SUPERUSERTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
+    EXPECT_EQ(mainVerdict("SUPERUSERTRUE LOGINTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
               std::string(kMainOk) + kExpiredWarning);
     EXPECT_EQ(mainVerdict("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE "
                           "PASSWORDEXPIREDFALSE CONNLIMITZEROTRUE"),

@@ -21,6 +21,8 @@ inline constexpr const char* kInternalFailed = "Internal PostgreSQL user: FAILED
 inline constexpr const char* kInternalError =
     "ERROR: Could not execute internal user compliant check\n";
 
+inline constexpr const char* kNoLoginWarning =
+    "WARNING: The role may not log in (NOLOGIN): it cannot connect\n";
 inline constexpr const char* kExpiredWarning =
     "WARNING: The role's password has expired (VALID UNTIL lies in the past): it cannot log in "
     "with a password\n";

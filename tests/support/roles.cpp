@@ -11,7 +11,8 @@ std::string clusterSetupSql() {
                       "create role rg_rolesonly createrole createdb nologin;\n"
                       "create role rg_expired createdb createrole login valid until "
                       "'2000-01-01';\n"
-                      "create role rg_nolimit login connection limit 0;\n";
+                      "create role rg_nolimit login connection limit 0;\n"
+                      "create role rg_super_nologin superuser nologin;\n";
     sql += "create role \"app@corp\" login password $pw$" + kConnectingPassword + "$pw$;\n";
     for (const std::string& name : kHostileRoleNames) {
         std::string identifier;
