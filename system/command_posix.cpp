@@ -1,5 +1,7 @@
 #include "system/command.h"
 
+#include "system/program.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -185,8 +186,7 @@ int clearInheritedVariable(const std::string& name) {
 
 std::string typedProgramFile(const std::string& typed) {
     // Quotes and blanks are legal in POSIX file names, so the answer is taken as typed.
-    struct stat status;
-    if (typed.empty() || stat(typed.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!isProgramFile(typed))
         return "";
     // The shell looks a name without a slash up on the search path, not here.
     return typed.find('/') == std::string::npos ? "./" + typed : typed;
