@@ -27,27 +27,12 @@ std::string withoutLineEnds(std::string text) {
     return text;
 }
 
-// The first line of `lines` that names a file outside the current folder, or "".
-std::string firstFileOutsideCurrentFolder(const std::string& lines) {
-    for (size_t from = 0; from < lines.size();) {
-        size_t end = lines.find('\n', from);
-        if (end == std::string::npos)
-            end = lines.size();
-        const std::string line = withoutLineEnds(lines.substr(from, end - from));
-        if (isProgramFile(line) && liesOutsideCurrentFolder(line))
-            return line;
-        from = end + 1;
-    }
-    return "";
-}
-
 } // namespace
 
 const PsqlSearch& windowsPsqlSearch() {
     // cmd /c, which runs each probe and, inside FOR /F's parentheses, the reg command,
     // takes off a command's first and last quote: each stands in one more pair.
     static const PsqlSearch search = {
-        "\"\"{SYSTEM}\\where.exe\" psql\"",
         "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
         "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-{N}\\ /v \"Base "
         "Directory\"\"') DO @echo %b",
@@ -66,7 +51,6 @@ const PsqlSearch& posixPsqlSearch() {
     // Debian and Ubuntu, the PGDG RPMs, Homebrew on Apple silicon and on Intel, and
     // Postgres.app, in that order.
     static const PsqlSearch search = {
-        "command -v psql",
         "for d in /usr/lib/postgresql/{N} /usr/pgsql-{N} /opt/homebrew/opt/postgresql@{N} "
         "/usr/local/opt/postgresql@{N} /Applications/Postgres.app/Contents/Versions/{N}; do "
         "if [ -x \"$d/bin/psql\" ]; then echo \"$d\"; break; fi; done",
@@ -91,18 +75,13 @@ std::string forVersion(const std::string& text, int version) {
 }
 
 int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
-    const std::string onSearchPath = runCommand(withSystemFolder(search.pathProbe));
-    if (search.checksFiles) {
-        // where.exe lists what it finds in the current folder first, as cmd.exe would run
-        // it first: only a psql in a folder of the search path counts, by its full path.
-        const std::string file = firstFileOutsideCurrentFolder(systemOutputText(onSearchPath));
-        if (!file.empty()) {
-            psqlPath = file;
-            return 0;
-        }
-    } else if (onSearchPath.find("psql") != std::string::npos) {
-        // Only whether psql is there matters: the bare name is resolved again when each
-        // role command runs.
+    const std::string onSearchPath = programOnSearchPath("psql");
+    if (!onSearchPath.empty()) {
+        // On Windows psql runs by the file found, never by a name cmd.exe would look up
+        // in the current folder first; elsewhere by its bare name, which the shell looks
+        // up on the search path alone and so resolves to the same file.
+        if (search.checksFiles)
+            psqlPath = onSearchPath;
         return 0;
     }
 

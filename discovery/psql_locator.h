@@ -7,18 +7,17 @@
 // folder of the system's own programs (systemProgramFolder), so that no program of that
 // name in the current folder runs instead.
 struct PsqlSearch {
-    std::string pathProbe;         // its output names psql when psql is on the search path
     std::string installationProbe; // prints an installation's base directory, or nothing
     std::string installationHit;   // what a hit's output contains
     std::string binarySuffix;      // appended to the base directory
     std::string missMessage;
     std::string pathPrompt; // asks the user for the path when every probe missed
-    // Whether the probes' output is checked against the files there (Windows, where
-    // where.exe and cmd.exe look in the current folder first): psql on the search path
-    // then runs by the first path the probe printed that names a file outside the current
-    // folder, and an installation counts only when its psql file is there. Otherwise psql
-    // on the search path runs by its bare name, which the shell looks up on the search
-    // path alone, and the installation probe checks the file itself.
+    // Whether files are checked here (Windows, where cmd.exe looks in the current folder
+    // first): psql on the search path then runs by the file found there
+    // (programOnSearchPath), and an installation counts only when its psql file is
+    // there. Otherwise psql on the search path runs by its bare name, which the shell
+    // looks up on the search path alone, and the installation probe checks the file
+    // itself.
     bool checksFiles = false;
 };
 

@@ -17,6 +17,9 @@ bool isProgramFile(const std::string& path);
 // is taken as it is.
 std::string systemOutputText(const std::string& output);
 
-// Whether the file `path` names is known to lie in another folder than the current one;
-// false when it lies in the current folder or when that cannot be told.
-bool liesOutsideCurrentFolder(const std::string& path);
+// The file that the command interpreter runs for the bare program name `name`, found
+// in a folder of the search path, or "" when there is none there. On Windows it is the
+// first file that where.exe, run from the system folder, lists outside the current
+// folder (which cmd.exe would try first, and which never counts); elsewhere the first
+// file that may be run in the folders of PATH, tried in the order /bin/sh tries them.
+std::string programOnSearchPath(const std::string& name);

@@ -1,6 +1,8 @@
 #include "system/program.h"
 
+#include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 std::string systemProgramFolder() {
     return "/bin";
@@ -15,10 +17,31 @@ std::string systemOutputText(const std::string& output) {
     return output;
 }
 
-bool liesOutsideCurrentFolder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    struct stat there, here;
-    return stat(folder.c_str(), &there) == 0 && stat(".", &here) == 0 &&
-           (there.st_dev != here.st_dev || there.st_ino != here.st_ino);
+std::string programOnSearchPath(const std::string& name) {
+    // The folders /bin/sh tries for a name without a slash, in its order: an empty entry
+    // stands for the current folder, as it does for the shell. Without PATH the system's
+    // default search path is taken, which each shell's own default contains.
+    std::string folders;
+    if (const char* path = std::getenv("PATH")) {
+        folders = path;
+    } else {
+        const size_t size = confstr(_CS_PATH, nullptr, 0);
+        if (size == 0)
+            return "";
+        folders.resize(size);
+        confstr(_CS_PATH, &folders[0], size);
+        folders.resize(size - 1);
+    }
+    for (size_t from = 0; from <= folders.size();) {
+        size_t end = folders.find(':', from);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string folder = folders.substr(from, end - from);
+        const std::string file = (folder.empty() ? "." : folder) + "/" + name;
+        // The shell runs the first file it may execute and passes over the rest.
+        if (isProgramFile(file) && access(file.c_str(), X_OK) == 0)
+            return file;
+        from = end + 1;
+    }
+    return "";
 }

@@ -1,5 +1,6 @@
 #include "system/program.h"
 
+#include "system/command.h"
 #include "system/wide_win32.h"
 
 #include <windows.h>
@@ -18,6 +19,25 @@ bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity
     const bool known = GetFileInformationByHandle(file, &identity) != 0;
     CloseHandle(file);
     return known;
+}
+
+// Whether the file `path` names is known to lie in another folder than the current one;
+// false when it lies in the current folder or when that cannot be told.
+bool liesOutsideCurrentFolder(const std::string& path) {
+    std::wstring wide;
+    if (toWide(path, wide) != 0)
+        return false;
+    // The folder with its separator, as in C:\ or C:\dir\; C:name lies in C:. (the
+    // current folder of drive C:), a bare name in the current folder.
+    const size_t separator = wide.find_last_of(L"\\/:");
+    std::wstring folder = L".";
+    if (separator != std::wstring::npos)
+        folder = wide.substr(0, separator + 1) + (wide[separator] == L':' ? L"." : L"");
+    BY_HANDLE_FILE_INFORMATION there, here;
+    return fileIdentity(folder, there) && fileIdentity(L".", here) &&
+           (there.dwVolumeSerialNumber != here.dwVolumeSerialNumber ||
+            there.nFileIndexHigh != here.nFileIndexHigh ||
+            there.nFileIndexLow != here.nFileIndexLow);
 }
 
 } // namespace
@@ -48,19 +68,23 @@ std::string systemOutputText(const std::string& output) {
     return text;
 }
 
-bool liesOutsideCurrentFolder(const std::string& path) {
-    std::wstring wide;
-    if (toWide(path, wide) != 0)
-        return false;
-    // The folder with its separator, as in C:\ or C:\dir\; C:name lies in C:. (the
-    // current folder of drive C:), a bare name in the current folder.
-    const size_t separator = wide.find_last_of(L"\\/:");
-    std::wstring folder = L".";
-    if (separator != std::wstring::npos)
-        folder = wide.substr(0, separator + 1) + (wide[separator] == L':' ? L"." : L"");
-    BY_HANDLE_FILE_INFORMATION there, here;
-    return fileIdentity(folder, there) && fileIdentity(L".", here) &&
-           (there.dwVolumeSerialNumber != here.dwVolumeSerialNumber ||
-            there.nFileIndexHigh != here.nFileIndexHigh ||
-            there.nFileIndexLow != here.nFileIndexLow);
+std::string programOnSearchPath(const std::string& name) {
+    // where.exe lists what it finds in the current folder first, as cmd.exe would run it
+    // first: only a file in a folder of the search path counts. cmd /c takes off the
+    // command's first and last quote, hence the outer pair.
+    const std::string folder = systemProgramFolder();
+    if (folder.empty())
+        return "";
+    const std::string lines =
+        systemOutputText(runCommand("\"\"" + folder + "\\where.exe\" " + name + "\""));
+    for (size_t from = 0; from < lines.size();) {
+        size_t end = lines.find_first_of("\r\n", from);
+        if (end == std::string::npos)
+            end = lines.size();
+        const std::string line = lines.substr(from, end - from);
+        if (isProgramFile(line) && liesOutsideCurrentFolder(line))
+            return line;
+        from = end + 1;
+    }
+    return "";
 }

@@ -1,16 +1,42 @@
 #include "discovery/psql_locator.h"
 
 #include "support/cluster.h"
+#include "system/command.h"
+#include "system/program.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Sets PATH for one test and puts the old value back afterwards.
+class SearchPathFor {
+  public:
+    explicit SearchPathFor(const std::string& path) {
+        if (const char* old = std::getenv("PATH"))
+            old_ = old;
+        setenv("PATH", path.c_str(), 1);
+    }
+    ~SearchPathFor() {
+        setenv("PATH", old_.c_str(), 1);
+    }
+
+  private:
+    std::string old_;
+};
+
+void writeScript(const fs::path& file, const std::string& text, bool executable = true) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "#!/bin/sh\n" << text << "\n";
+    if (executable)
+        fs::permissions(file, fs::perms::owner_all);
+}
 
 TEST(ForVersion, ReplacesEveryPlaceholder) {
     EXPECT_EQ(forVersion("a{N}b{N}", 16), "a16b16");
@@ -33,19 +59,18 @@ class PsqlLocator : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
         search_ = posixPsqlSearch();
-        search_.pathProbe = "true";
+        fs::create_directories(root_ + "/path");
+        searchPath_ = std::make_unique<SearchPathFor>(root_ + "/path");
         search_.installationProbe = "for d in " + root_ + "/first/{N} " + root_ +
                                     "/second/{N}; do if [ -x \"$d/bin/psql\" ]; then echo "
                                     "\"$d\"; break; fi; done";
     }
     void TearDown() override {
+        searchPath_.reset();
         fs::remove_all(root_);
     }
     void install(const std::string& where, bool executable = true) {
-        fs::create_directories(root_ + "/" + where + "/bin");
-        std::ofstream(root_ + "/" + where + "/bin/psql") << "#!/bin/sh\n";
-        if (executable)
-            fs::permissions(root_ + "/" + where + "/bin/psql", fs::perms::owner_all);
+        writeScript(root_ + "/" + where + "/bin/psql", "", executable);
     }
     int locate(std::string& path, std::string& printed) {
         testing::internal::CaptureStdout();
@@ -59,11 +84,12 @@ class PsqlLocator : public ::testing::Test {
 
     std::string root_;
     PsqlSearch search_;
+    std::unique_ptr<SearchPathFor> searchPath_;
 };
 
 TEST_F(PsqlLocator, OnTheSearchPathNothingIsProbedOrChanged) {
     install("first/16");
-    search_.pathProbe = "echo /usr/bin/psql";
+    writeScript(root_ + "/path/psql", "");
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
     EXPECT_EQ(path, "psql");
@@ -93,13 +119,40 @@ TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {
     const int newest = newestInstalledPsqlVersion();
     if (newest == 0)
         GTEST_SKIP() << "no PostgreSQL client under /usr/lib/postgresql";
-    PsqlSearch search = posixPsqlSearch();
-    search.pathProbe = "true"; // as if psql were not on the search path
+    const SearchPathFor noPsql("/nonexistent");
     std::string path = "psql";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(locatePsql(path, search), 0);
+    EXPECT_EQ(locatePsql(path, posixPsqlSearch()), 0);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(path, "/usr/lib/postgresql/" + std::to_string(newest) + "\n/bin/psql");
+}
+
+// The locator runs psql by its bare name once it has found it on the search path, so
+// it must find a file exactly where the shell will run one.
+TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
+    char pattern[] = "/tmp/rolegate-search-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    writeScript(root / "plain" / "psql", "echo plain", false);
+    fs::create_directories(root / "folder" / "psql");
+    writeScript(root / "runs" / "psql", "echo runs");
+    writeScript(root / "later" / "psql", "echo later");
+    writeScript(root / "psql", "echo current");
+    const fs::path before = fs::current_path();
+    fs::current_path(root);
+    const auto found = [](const std::string& path) {
+        const SearchPathFor searchPath(path);
+        const std::string file = programOnSearchPath("psql");
+        return file + " " + (file.empty() ? "" : runCommand("exec psql"));
+    };
+    const std::string dirs = (root / "plain").string() + ":" + (root / "folder").string();
+    EXPECT_EQ(found(dirs + ":" + (root / "runs").string() + ":" + (root / "later").string()),
+              (root / "runs" / "psql").string() + " runs\n");
+    EXPECT_EQ(found(dirs + "::" + (root / "runs").string()), "./psql current\n");
+    EXPECT_EQ(found(dirs + ":"), "./psql current\n");
+    EXPECT_EQ(found(dirs), " ");
+    fs::current_path(before);
+    fs::remove_all(root);
 }
 
 } // namespace
