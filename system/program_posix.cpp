@@ -1,5 +1,7 @@
 #include "system/program.h"
 
+#include "system/command.h"
+
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +21,10 @@ std::string systemOutputText(const std::string& output) {
 
 std::string programOnSearchPath(const std::string& name) {
     // The folders /bin/sh tries for a name without a slash, in its order: an empty entry
-    // stands for the current folder, as it does for the shell. Without PATH the system's
-    // default search path is taken, which each shell's own default contains.
+    // stands for the current folder, as it does for the shell. Without PATH each shell
+    // takes a default of its own (dash's and bash's differ), so the system's default
+    // search path is set for the commands run afterwards: the shell then looks where
+    // this search looked.
     std::string folders;
     if (const char* path = std::getenv("PATH")) {
         folders = path;
@@ -31,6 +35,8 @@ std::string programOnSearchPath(const std::string& name) {
         folders.resize(size);
         confstr(_CS_PATH, &folders[0], size);
         folders.resize(size - 1);
+        if (setInheritedVariable("PATH", folders) != 0)
+            return "";
     }
     for (size_t from = 0; from <= folders.size();) {
         size_t end = folders.find(':', from);
@@ -38,8 +44,11 @@ std::string programOnSearchPath(const std::string& name) {
             end = folders.size();
         const std::string folder = folders.substr(from, end - from);
         const std::string file = (folder.empty() ? "." : folder) + "/" + name;
-        // The shell runs the first file it may execute and passes over the rest.
-        if (isProgramFile(file) && access(file.c_str(), X_OK) == 0)
+        // The shell runs the first file it may execute and passes over the rest. dash
+        // reads what follows a % in an entry as an option (%func, %builtin) and runs
+        // no program from it, so such an entry never counts here.
+        if (folder.find('%') == std::string::npos && isProgramFile(file) &&
+            access(file.c_str(), X_OK) == 0)
             return file;
         from = end + 1;
     }

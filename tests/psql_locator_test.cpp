@@ -15,19 +15,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets PATH for one test and puts the old value back afterwards.
+// Sets PATH for one test, or removes it when `path` is null, and puts the old value
+// back afterwards.
 class SearchPathFor {
   public:
-    explicit SearchPathFor(const std::string& path) {
-        if (const char* old = std::getenv("PATH"))
-            old_ = old;
-        setenv("PATH", path.c_str(), 1);
+    explicit SearchPathFor(const char* path) : wasSet_(std::getenv("PATH") != nullptr) {
+        if (wasSet_)
+            old_ = std::getenv("PATH");
+        if (path)
+            setenv("PATH", path, 1);
+        else
+            unsetenv("PATH");
     }
+    explicit SearchPathFor(const std::string& path) : SearchPathFor(path.c_str()) {}
     ~SearchPathFor() {
-        setenv("PATH", old_.c_str(), 1);
+        if (wasSet_)
+            setenv("PATH", old_.c_str(), 1);
+        else
+            unsetenv("PATH");
     }
 
   private:
+    bool wasSet_;
     std::string old_;
 };
 
@@ -128,29 +137,41 @@ TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {
 }
 
 // The locator runs psql by its bare name once it has found it on the search path, so
-// it must find a file exactly where the shell will run one.
+// it must find a file exactly where the shell will run one, and none where the shell
+// runs none.
 TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     char pattern[] = "/tmp/rolegate-search-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const fs::path root = pattern;
     writeScript(root / "plain" / "psql", "echo plain", false);
     fs::create_directories(root / "folder" / "psql");
+    writeScript(root / "option%func" / "psql", "echo option");
     writeScript(root / "runs" / "psql", "echo runs");
     writeScript(root / "later" / "psql", "echo later");
     writeScript(root / "psql", "echo current");
     const fs::path before = fs::current_path();
     fs::current_path(root);
-    const auto found = [](const std::string& path) {
+    const auto found = [](const char* path) {
         const SearchPathFor searchPath(path);
         const std::string file = programOnSearchPath("psql");
-        return file + " " + (file.empty() ? "" : runCommand("exec psql"));
+        return file + " " + runCommand("exec psql 2>/dev/null");
     };
-    const std::string dirs = (root / "plain").string() + ":" + (root / "folder").string();
-    EXPECT_EQ(found(dirs + ":" + (root / "runs").string() + ":" + (root / "later").string()),
-              (root / "runs" / "psql").string() + " runs\n");
-    EXPECT_EQ(found(dirs + "::" + (root / "runs").string()), "./psql current\n");
-    EXPECT_EQ(found(dirs + ":"), "./psql current\n");
-    EXPECT_EQ(found(dirs), " ");
+    const std::string dirs = (root / "plain").string() + ":" + (root / "folder").string() + ":" +
+                             (root / "option%func").string();
+    EXPECT_EQ(
+        found((dirs + ":" + (root / "runs").string() + ":" + (root / "later").string()).c_str()),
+        (root / "runs" / "psql").string() + " runs\n");
+    EXPECT_EQ(found((dirs + "::" + (root / "runs").string()).c_str()), "./psql current\n");
+    EXPECT_EQ(found((dirs + ":").c_str()), "./psql current\n");
+    EXPECT_EQ(found(""), "./psql current\n");
+    EXPECT_EQ(found(dirs.c_str()), " ");
+    // Without PATH, where dash and bash would each take a default path of their own,
+    // the shell is given the one searched.
+    {
+        const SearchPathFor noPath(nullptr);
+        const std::string file = programOnSearchPath("psql");
+        EXPECT_EQ(runCommand("command -v psql"), file.empty() ? "" : file + "\n");
+    }
     fs::current_path(before);
     fs::remove_all(root);
 }
