@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${BENCH_RUNS:-100}
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "bench: BENCH_RUNS must be a whole number above 0" >&2; exit 1; }
 [ -n "${EPOCHREALTIME:-}" ] || { echo "bench: needs bash 5 or later (EPOCHREALTIME)" >&2; exit 1; }
 
 cmake --preset default -B build-bench -DROLEGATE_TESTS=OFF > /dev/null
@@ -49,27 +50,30 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 # Each side timed in microseconds from bash's own clock, so that no process started to
 # read the time (date, a command substitution) weighs on either; the sides take turns
 # going first, so neither gains from following the other.
-tool() {
-    local start=${EPOCHREALTIME/[.,]/}
+time_tool() {
+    local start=${EPOCHREALTIME//[!0-9]/}
     build-bench/rolegate "${args[@]}" < "$dir/password" > /dev/null
-    echo $(( ${EPOCHREALTIME/[.,]/} - start )) >> "$dir/tool"
+    echo $(( ${EPOCHREALTIME//[!0-9]/} - start )) >> "$dir/tool"
 }
-bare() {
-    local start=${EPOCHREALTIME/[.,]/}
+time_bare() {
+    local start=${EPOCHREALTIME//[!0-9]/}
     connection psql "${first[@]}" > /dev/null
     connection psql "${second[@]}" > /dev/null
-    echo $(( ${EPOCHREALTIME/[.,]/} - start )) >> "$dir/bare"
+    echo $(( ${EPOCHREALTIME//[!0-9]/} - start )) >> "$dir/bare"
 }
 
 : > "$dir/tool" && : > "$dir/bare"
 for ((i = 0; i < runs; i++)); do
-    if ((i % 2 == 0)); then tool; bare; else bare; tool; fi
+    if ((i % 2 == 0)); then time_tool; time_bare; else time_bare; time_tool; fi
 done
 
 tool=$(median < "$dir/tool")
 bare=$(median < "$dir/bare")
-awk -v t="$tool" -v b="$bare" -v n="$runs" 'BEGIN {
+# Each run's two sides ran back to back, so their ratio is untouched by the machine
+# growing slower or faster over the whole benchmark, which moves both medians.
+paired=$(paste "$dir/tool" "$dir/bare" | awk '{ print $1 / $2 }' | median)
+awk -v t="$tool" -v b="$bare" -v p="$paired" -v n="$runs" 'BEGIN {
     printf "rolegate, two roles:        median %.1f ms over %d runs\n", t / 1e3, n
     printf "the two psql queries alone: median %.1f ms over %d runs\n", b / 1e3, n
-    printf "ratio: %.3f\n", t / b
+    printf "ratio: %.3f (of the medians); %.3f (median of the per-run ratios)\n", t / b, p
 }'
