@@ -35,6 +35,8 @@ test  util-linux                   path     /usr/bin/unshare
 test  util-linux                   command  prlimit
 test  mount                        command  mount
 test  zip                          command  zip
+test  dpkg-dev                     command  dpkg-shlibdeps
+test  binutils                     command  objdump
 test  gcc-mingw-w64-x86-64-posix   command  x86_64-w64-mingw32-gcc-posix
 test  binutils-mingw-w64-x86-64    command  x86_64-w64-mingw32-objdump
 test  bzip2                        command  bzip2

@@ -33,7 +33,11 @@ for path in ./usr/bin/rolegate ./usr/share/man/man1/rolegate.1.gz; do
     grep -q " $path\$" <<< "$contents" || fail "$deb lacks $path"
 done
 grep -v '^d' <<< "$contents" | grep -q -v ' root/root ' && fail "$deb holds files root does not own"
-dpkg-deb -f "$deb" Depends | grep -q postgresql-client || fail "$deb does not depend on postgresql-client"
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q postgresql-client <<< "$depends" || fail "$deb does not depend on postgresql-client"
+# The C library the binary was linked against, at the newest symbol version it uses.
+glibc=$(objdump -T "$release/rolegate" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
+grep -q "libc6 (>= $glibc)" <<< "$depends" || fail "$deb should depend on libc6 (>= $glibc): $depends"
 [ "$(dpkg-deb -f "$deb" Section)" = database ] || fail "$deb is not in section database"
 version=$(dpkg-deb -f "$deb" Version)
 dpkg-deb -x "$deb" "$work/deb"

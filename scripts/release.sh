@@ -26,7 +26,7 @@ out=$(cd "$1" && pwd)
 [ -z "$(ls -A "$out")" ] || fail "$out is not empty"
 cd "$root"
 
-for tool in cmake dpkg-deb dpkg gzip zip sha256sum x86_64-w64-mingw32-g++-posix; do
+for tool in cmake dpkg-deb dpkg dpkg-shlibdeps gzip zip sha256sum x86_64-w64-mingw32-g++-posix; do
     command -v "$tool" > /dev/null || fail "$tool is missing"
 done
 
@@ -74,8 +74,16 @@ mkdir "$deb/DEBIAN"
 # every other entry; from file sizes, so the file system makes no difference.
 installed_size=$(cd "$deb" && find usr -mindepth 1 -printf '%y %s\n' |
     awk '$1 == "f" { kib += int(($2 + 1023) / 1024); next } { kib += 1 } END { print kib }')
+# The shared libraries the binary links, each with the oldest version that has every
+# symbol version it uses, as dpkg-shlibdeps reads them from the installed packages: a
+# system with an older C library then refuses the package instead of a binary that
+# cannot start. dpkg-shlibdeps wants a debian/control to stand beside; an empty one does.
+mkdir -p "$stage/shlibs/debian" && : > "$stage/shlibs/debian/control"
+libraries=$(cd "$stage/shlibs" && dpkg-shlibdeps -O "$deb/usr/bin/rolegate" 2> "$stage/shlibs/log" |
+    sed -n 's/^shlibs:Depends=//p') || true
+[ -n "$libraries" ] || fail "dpkg-shlibdeps named no libraries: $(cat "$stage/shlibs/log")"
 {
-    cat build-release/package/control
+    sed "s/^Depends: /Depends: $libraries, /" build-release/package/control
     echo "Architecture: $arch"
     echo "Installed-Size: $installed_size"
 } > "$deb/DEBIAN/control"
