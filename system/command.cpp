@@ -8,6 +8,11 @@ std::string runCommand(const std::string& command) {
     return output;
 }
 
+void keepOutput(std::string& kept, const char* data, size_t size) {
+    const size_t room = kept.size() < kCommandOutputLimit ? kCommandOutputLimit - kept.size() : 0;
+    kept.append(data, std::min(size, room));
+}
+
 std::string capturedText(const std::string& raw, bool crlfAsLf) {
     std::string text;
     if (crlfAsLf) {

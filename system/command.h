@@ -30,6 +30,10 @@ std::string runCommand(const std::string& command);
 // read as a single LF first.
 std::string capturedText(const std::string& raw, bool crlfAsLf);
 
+// Appends to `kept` as much of the `size` bytes at `data` as stays within
+// kCommandOutputLimit; the rest is dropped.
+void keepOutput(std::string& kept, const char* data, size_t size);
+
 // Sets `name` in this process's environment so that every command run afterwards
 // inherits it. Returns 0 on success, 1 when the environment could not be changed.
 int setInheritedVariable(const std::string& name, const std::string& value);

@@ -2,7 +2,6 @@
 
 #include "system/program.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -104,7 +103,7 @@ bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
             continue;
         if (n <= 0)
             return true; // the end, or a read error: what arrived is the output
-        raw.append(buffer, std::min(static_cast<size_t>(n), kCommandOutputLimit - raw.size()));
+        keepOutput(raw, buffer, static_cast<size_t>(n));
     }
 }
 

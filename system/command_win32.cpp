@@ -3,7 +3,6 @@
 #include "system/program.h"
 #include "system/wide_win32.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <windows.h>
@@ -86,17 +85,14 @@ bool readUntil(HANDLE pipe, HANDLE event, Clock::time_point deadline, std::strin
         DWORD got = 0;
         if (WaitForSingleObject(event, millisecondsUntil(deadline)) != WAIT_OBJECT_0) {
             CancelIoEx(pipe, &overlapped);
+            // What arrived just before the read was given up is kept.
             if (GetOverlappedResult(pipe, &overlapped, &got, TRUE))
-                raw.append(
-                    buffer,
-                    std::min<size_t>(
-                        got, kCommandOutputLimit -
-                                 raw.size())); // it arrived just before the read was given up
+                keepOutput(raw, buffer, got);
             return false;
         }
         if (!GetOverlappedResult(pipe, &overlapped, &got, FALSE))
             return true;
-        raw.append(buffer, std::min<size_t>(got, kCommandOutputLimit - raw.size()));
+        keepOutput(raw, buffer, got);
     }
 }
 

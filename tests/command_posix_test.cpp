@@ -25,6 +25,11 @@ TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
     EXPECT_EQ(runCommand("printf '%s\\n' " + expected.substr(0, 300)), expected);
     // Far beyond any buffer: 200000 bytes across many lines.
     EXPECT_EQ(runCommand("head -c 200000 /dev/zero | tr '\\0' 'x'").size(), 200000u);
+    // A command that floods its pipe is read to its end, and only the first 16 MiB kept.
+    std::string output;
+    EXPECT_EQ(runCommandWithin("head -c 20000000 /dev/zero | tr '\\0' 'x'; echo done", 20, output),
+              0);
+    EXPECT_EQ(output.size(), kCommandOutputLimit);
 }
 
 TEST(RunCommand, ZeroByteCutsItsChunkShort) {
