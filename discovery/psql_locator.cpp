@@ -85,9 +85,9 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
         return 0;
     }
 
+    const std::string installationProbe = withSystemFolder(search.installationProbe);
     for (int version = 16; version >= 12; --version) {
-        const std::string baseDirectory =
-            runCommand(forVersion(withSystemFolder(search.installationProbe), version));
+        const std::string baseDirectory = runCommand(forVersion(installationProbe, version));
         if (baseDirectory.find(search.installationHit) != std::string::npos) {
             if (!search.checksFiles) {
                 // The line feed that ends the output stays here; it is removed with every
