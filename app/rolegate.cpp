@@ -2,8 +2,8 @@
 // privileges it needs.
 //
 // Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
-// line was invalid or no text, the password could not be read or handed to psql, or
-// an error stopped the run.
+// line was invalid or no text, the password could not be read or handed to psql, the
+// report could not be written, or an error stopped the run.
 
 #include "app/options.h"
 #include "app/usage.h"
@@ -27,6 +27,8 @@ const char kNoText[] =
 // Does not repeat the answer: it may be a password typed into the wrong prompt.
 const char kNoSuchPsqlFile[] =
     "WARNING: The path typed names no psql file; trying psql by name instead.";
+
+const char kReportNotWritten[] = "ERROR: Could not write the report to standard output";
 
 // Runs one role's query and prints its verdict. A psql that has not finished by the
 // deadline (a server that takes the login and then never answers, say) is stopped,
@@ -97,6 +99,13 @@ int checkRoles(int argc, const char* const argv[]) {
     if (!options.internaluser.empty()) {
         std::cout << "\nValidating internal user..." << std::endl;
         checkRole(psqlPath, options.internaluser, CheckedUser::Internal);
+    }
+    // A report lost on the way (a full disk, a closed standard output) must not pass
+    // for one read: a script finding no FAILED line in an empty file takes the roles
+    // for ready.
+    if (!std::cout.flush()) {
+        std::cerr << kReportNotWritten << std::endl;
+        return 1;
     }
     return 0;
 }

@@ -94,12 +94,16 @@ TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {
         << result.errors;
 }
 
-TEST(BrokenOutput, ClosedStandardOutputStillRunsTheChecks) {
-    const ProcessResult result =
-        runRolegateInShell("exec \"$0\" \"$@\" >&-", checkArgs("rg_super"), kPasswordLine);
-    EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.errors, "");
+// A report that never reached its reader is not a run whose report can be read.
+TEST(BrokenOutput, ClosedOrFullStandardOutputEndsWithStatus1) {
+    for (const std::string redirect : {">&-", ">/dev/full"}) {
+        const ProcessResult result = runRolegateInShell("exec \"$0\" \"$@\" " + redirect,
+                                                        checkArgs("rg_super"), kPasswordLine);
+        EXPECT_FALSE(result.timedOut) << redirect;
+        EXPECT_EQ(result.exitCode, 1) << redirect;
+        EXPECT_EQ(result.errors, "ERROR: Could not write the report to standard output\n")
+            << redirect;
+    }
 }
 
 TEST(UnreadableBytes, InvalidUtf8EndsThroughTheGate) {
