@@ -58,23 +58,23 @@ bool openPipe(int fds[2]) {
     return false;
 }
 
-// Starts `/bin/sh -c command` in a process group of its own, its standard output
-// into `writeFd`, with the signal mask `mask`; 0 when it could not be started.
+// Starts `/bin/sh -c command` in a session of its own (so also a process group of its
+// own, whose number is its pid), its standard output into `writeFd`, with the signal
+// mask `mask`; 0 when it could not be started.
 pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    // A process group of its own is a background job on the terminal, which a
-    // terminal set to `stty tostop` would stop at its first message (psql's error on
-    // standard error): with SIGTTOU blocked the message is written. The handlers of
-    // this process are reset by exec, and what it ignores stays ignored.
-    sigset_t childMask = mask;
-    sigaddset(&childMask, SIGTTOU);
-    posix_spawnattr_setsigmask(&attributes, &childMask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    // Without a controlling terminal nothing the command runs can open /dev/tty. psql
+    // never prompts (-w), but OpenSSL asks there for the pass phrase of an encrypted
+    // PGSSLKEY; from a background job it could not read the answer, and the pass
+    // phrase typed would be left for the shell to read and run as a command. Standard
+    // error is still the terminal, so psql's messages are shown, `stty tostop` or not.
+    // The handlers of this process are reset by exec, and what it ignores stays ignored.
+    posix_spawnattr_setsigmask(&attributes, &mask);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
 
     char shell[] = "/bin/sh", dashC[] = "-c";
     char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};

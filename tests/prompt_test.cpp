@@ -39,6 +39,39 @@ TEST(PasswordPrompt, TypedPasswordIsNotShownAndEchoReturns) {
     closeTerminal(session);
 }
 
+// Nothing psql runs may ask on the terminal, as OpenSSL does for the pass phrase of an
+// encrypted client key: a background job could never read the answer, and what was
+// typed would be left for the shell to run. A psql in front of the real one tells
+// whether it could open the terminal.
+TEST(PasswordPrompt, PsqlCannotOpenTheTerminal) {
+    char pattern[] = "/tmp/rolegate-tty-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const ProcessResult realPsql = runProcess({"sh", "-c", "command -v psql"}, "");
+    ASSERT_EQ(realPsql.exitCode, 0);
+    {
+        std::ofstream probe(dir + "/psql");
+        probe << "#!/bin/sh\n"
+              << "if (exec 3</dev/tty) 2>/dev/null; then echo 'terminal: opened' >&2;"
+              << " else echo 'terminal: none' >&2; fi\n"
+              << "exec '" << realPsql.output.substr(0, realPsql.output.size() - 1) << "' \"$@\"\n";
+    }
+    std::filesystem::permissions(dir + "/psql", std::filesystem::perms::owner_all);
+    std::vector<std::string> argv = {ROLEGATE_BINARY};
+    for (const std::string& arg : checkArgs("rg_super"))
+        argv.push_back(arg);
+    TerminalSession session = startOnTerminal(argv, {{"PATH", dir + ":" + std::getenv("PATH")}});
+    EXPECT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    typeOnTerminal(session, kConnectingPassword + "\r");
+    const int status = waitForExit(session);
+    closeTerminal(session);
+    std::filesystem::remove_all(dir);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << session.screen;
+    EXPECT_NE(session.screen.find("terminal: none"), std::string::npos) << session.screen;
+    EXPECT_EQ(session.screen.find("terminal: opened"), std::string::npos) << session.screen;
+    EXPECT_NE(session.screen.find("Main PostgreSQL user: OK"), std::string::npos) << session.screen;
+}
+
 TEST(PasswordPrompt, EndOfInputRestoresEcho) {
     TerminalSession session = startAtPrompt("rg_super");
     typeOnTerminal(session, "\x04"); // Ctrl-D on an empty line
