@@ -176,6 +176,12 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
+    // Linux hands a new program no environment string ("name=value" and its zero)
+    // longer than 32 pages, 128 KiB with the smallest pages: a longer one would let
+    // setenv succeed here and the shell then fail to start.
+    constexpr size_t kLongestString = 32 * 4096;
+    if (name.size() + value.size() + 2 > kLongestString)
+        return 1;
     return setenv(name.c_str(), value.c_str(), 1) == 0 ? 0 : 1;
 }
 

@@ -50,6 +50,14 @@ TEST(SetInheritedVariable, CommandsSeeTheValue) {
     EXPECT_EQ(runCommand("printf '%s' \"$ROLEGATE_TEST_VALUE\""), "a b'c\"$x");
     ASSERT_EQ(clearInheritedVariable("ROLEGATE_TEST_VALUE"), 0);
     EXPECT_EQ(runCommand("printf '%s' \"${ROLEGATE_TEST_VALUE-unset}\""), "unset");
+
+    // The longest value a new program can be handed arrives whole; a longer one is
+    // refused here, not left to make the command fail to start.
+    const std::string longest(32 * 4096 - sizeof "PGPASSWORD=", 'p');
+    ASSERT_EQ(setInheritedVariable("PGPASSWORD", longest), 0);
+    EXPECT_EQ(runCommand("printf '%s' \"$PGPASSWORD\""), longest);
+    EXPECT_EQ(setInheritedVariable("PGPASSWORD", longest + "p"), 1);
+    clearInheritedVariable("PGPASSWORD");
 }
 
 // What /bin/sh hands the program must be exactly what was meant, whatever the values.
