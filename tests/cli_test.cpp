@@ -205,20 +205,9 @@ TEST(FailedConnections, ServerDownEndsThroughTheGate) {
 // psql is shadowed on the search path by a script that records what it was handed,
 // and what the shell that started it was handed, then runs the real psql.
 TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
-    char pattern[] = "/tmp/rolegate-wrap-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    const ProcessResult realPsql = runProcess({"sh", "-c", "command -v psql"}, "");
-    ASSERT_EQ(realPsql.exitCode, 0);
-    {
-        std::ofstream wrapper(dir + "/psql");
-        wrapper << "#!/bin/sh\n"
-                << "tr '\\0' '\\n' < /proc/$PPID/cmdline > '" << dir << "/parent'\n"
-                << "'" << ARGV_DUMP_PATH << "' \"$@\" > '" << dir << "/call'\n"
-                << "exec '" << realPsql.output.substr(0, realPsql.output.size() - 1)
-                << "' \"$@\"\n";
-    }
-    std::filesystem::permissions(dir + "/psql", std::filesystem::perms::owner_all);
+    const std::string dir =
+        psqlInFront("tr '\\0' '\\n' < /proc/$PPID/cmdline > \"${0%/*}/parent\"\n'" +
+                    std::string(ARGV_DUMP_PATH) + "' \"$@\" > \"${0%/*}/call\"\n");
 
     const ProcessResult result = runRolegate(checkArgs("rg_warn"), kPasswordLine,
                                              {{"PATH", dir + ":" + std::getenv("PATH")}});

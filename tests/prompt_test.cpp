@@ -44,19 +44,9 @@ TEST(PasswordPrompt, TypedPasswordIsNotShownAndEchoReturns) {
 // typed would be left for the shell to run. A psql in front of the real one tells
 // whether it could open the terminal.
 TEST(PasswordPrompt, PsqlCannotOpenTheTerminal) {
-    char pattern[] = "/tmp/rolegate-tty-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    const ProcessResult realPsql = runProcess({"sh", "-c", "command -v psql"}, "");
-    ASSERT_EQ(realPsql.exitCode, 0);
-    {
-        std::ofstream probe(dir + "/psql");
-        probe << "#!/bin/sh\n"
-              << "if (exec 3</dev/tty) 2>/dev/null; then echo 'terminal: opened' >&2;"
-              << " else echo 'terminal: none' >&2; fi\n"
-              << "exec '" << realPsql.output.substr(0, realPsql.output.size() - 1) << "' \"$@\"\n";
-    }
-    std::filesystem::permissions(dir + "/psql", std::filesystem::perms::owner_all);
+    const std::string dir = psqlInFront("if (exec 3</dev/tty) 2>/dev/null; then echo "
+                                        "'terminal: opened' >&2; else echo 'terminal: none' "
+                                        ">&2; fi\n");
     std::vector<std::string> argv = {ROLEGATE_BINARY};
     for (const std::string& arg : checkArgs("rg_super"))
         argv.push_back(arg);

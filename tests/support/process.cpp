@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -124,6 +125,24 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     if (!result.timedOut)
         recordStatus(status, result);
     return result;
+}
+
+std::string psqlInFront(const std::string& first) {
+    const ProcessResult realPsql = runProcess({"sh", "-c", "command -v psql"}, "");
+    if (realPsql.exitCode != 0 || realPsql.output.empty())
+        throw std::runtime_error("no psql on the search path");
+    char pattern[] = "/tmp/rolegate-psql-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    const std::string folder = pattern;
+    {
+        std::ofstream script(folder + "/psql");
+        script << "#!/bin/sh\n"
+               << first << "exec '" << realPsql.output.substr(0, realPsql.output.size() - 1)
+               << "' \"$@\"\n";
+    }
+    std::filesystem::permissions(folder + "/psql", std::filesystem::perms::owner_all);
+    return folder;
 }
 
 std::string compileLocales(const std::vector<std::string>& names) {

@@ -26,6 +26,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 // returns the folder, for LOCPATH.
 std::string compileLocales(const std::vector<std::string>& names);
 
+// A fresh folder holding a `psql` script, for the front of PATH, that runs the shell
+// lines `first` (where "${0%/*}" is the folder) and then the real psql with its
+// arguments. The caller removes the folder.
+std::string psqlInFront(const std::string& first);
+
 // A process whose standard streams are the slave side of a fresh pseudo-terminal
 // that is its controlling terminal, as when a person runs it in a terminal window.
 struct TerminalSession {
