@@ -59,20 +59,23 @@ bool openPipe(int fds[2]) {
 }
 
 // Starts `/bin/sh -c command` in a session of its own (so also a process group of its
-// own, whose number is its pid), its standard output into `writeFd`, with the signal
-// mask `mask`; 0 when it could not be started.
+// own, whose number is its pid), its standard input /dev/null, its standard output into
+// `writeFd`, with the signal mask `mask`; 0 when it could not be started.
 pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
     posix_spawnattr_init(&attributes);
-    // Without a controlling terminal nothing the command runs can open /dev/tty. psql
-    // never prompts (-w), but OpenSSL asks there for the pass phrase of an encrypted
-    // PGSSLKEY; from a background job it could not read the answer, and the pass
-    // phrase typed would be left for the shell to read and run as a command. Standard
-    // error is still the terminal, so psql's messages are shown, `stty tostop` or not.
-    // The handlers of this process are reset by exec, and what it ignores stays ignored.
+    // Nothing the command runs may ask on the terminal. psql never prompts (-w), but
+    // OpenSSL asks for the pass phrase of an encrypted PGSSLKEY, on /dev/tty or else on
+    // standard input: killed at the deadline or by Ctrl-C it would leave echo off, and
+    // in a background job it could not read the answer, which the shell then would, a
+    // pass phrase run as a command. Without a controlling terminal and with no input
+    // it finds nothing to read and the check fails at once. Standard error is still the
+    // terminal, so psql's messages are shown, `stty tostop` or not. The handlers of this
+    // process are reset by exec, and what it ignores stays ignored.
     posix_spawnattr_setsigmask(&attributes, &mask);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
 
