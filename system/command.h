@@ -35,7 +35,8 @@ std::string capturedText(const std::string& raw, bool crlfAsLf);
 void keepOutput(std::string& kept, const char* data, size_t size);
 
 // Sets `name` in this process's environment so that every command run afterwards
-// inherits it. Returns 0 on success, 1 when the environment could not be changed.
+// inherits it. Returns 0 on success, 1 when the environment could not be changed or
+// the value is too long to hand to a new program.
 int setInheritedVariable(const std::string& name, const std::string& value);
 // Removes `name` from this process's environment, so commands run afterwards do not
 // inherit it. Returns 0 on success (also when it was not set), 1 otherwise.
