@@ -289,4 +289,15 @@ TEST(PasswordHandling, UnreadableInputStopsTheRun) {
     }
 }
 
+// A password no new program could be handed in its environment stops the run before
+// any check, rather than failing each check with "popen failed".
+TEST(PasswordHandling, PasswordTooLongForTheEnvironmentStopsTheRun) {
+    const ProcessResult result =
+        runRolegate(checkArgs("rg_super"), std::string(140000, 'p') + "\n");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output, std::string(kPasswordPrompt) +
+                                 "ERROR: Could not hand the connection to psql: PGPASSWORD is "
+                                 "too long for the environment\n");
+}
+
 } // namespace
