@@ -17,11 +17,11 @@
 
 namespace {
 
-TerminalSession startAtPrompt(const std::string& role) {
+TerminalSession startAtPrompt(const std::string& role, const EnvironmentChanges& environment = {}) {
     std::vector<std::string> argv = {ROLEGATE_BINARY};
     for (const std::string& arg : checkArgs(role))
         argv.push_back(arg);
-    TerminalSession session = startOnTerminal(argv);
+    TerminalSession session = startOnTerminal(argv, environment);
     EXPECT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
     return session;
 }
@@ -47,11 +47,8 @@ TEST(PasswordPrompt, PsqlCannotOpenTheTerminal) {
     const std::string dir = psqlInFront("if (exec 3</dev/tty) 2>/dev/null || [ -t 0 ]; then "
                                         "echo 'terminal: reached' >&2; else echo "
                                         "'terminal: none' >&2; fi\n");
-    std::vector<std::string> argv = {ROLEGATE_BINARY};
-    for (const std::string& arg : checkArgs("rg_super"))
-        argv.push_back(arg);
-    TerminalSession session = startOnTerminal(argv, {{"PATH", dir + ":" + std::getenv("PATH")}});
-    EXPECT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+    TerminalSession session =
+        startAtPrompt("rg_super", {{"PATH", dir + ":" + std::getenv("PATH")}});
     typeOnTerminal(session, kConnectingPassword + "\r");
     const int status = waitForExit(session);
     closeTerminal(session);
