@@ -60,14 +60,18 @@ connection() {
 }
 median() { LC_ALL=C sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+bare_queries() {
+    connection psql "${first[@]}" > /dev/null
+    connection psql "${second[@]}" > /dev/null
+}
+
 # Each side timed in microseconds from bash's own clock, so that no process started to
 # read the time (date, a command substitution) weighs on either; the sides take turns
 # going first, so neither gains from following the other.
 time_tool() {
     local start=${EPOCHREALTIME//[!0-9]/}
     if [ -n "${BENCH_SAME:-}" ]; then
-        connection psql "${first[@]}" > /dev/null
-        connection psql "${second[@]}" > /dev/null
+        bare_queries
     else
         build-bench/rolegate "${args[@]}" < "$dir/password" > /dev/null
     fi
@@ -75,8 +79,7 @@ time_tool() {
 }
 time_bare() {
     local start=${EPOCHREALTIME//[!0-9]/}
-    connection psql "${first[@]}" > /dev/null
-    connection psql "${second[@]}" > /dev/null
+    bare_queries
     echo $(( ${EPOCHREALTIME//[!0-9]/} - start )) >> "$dir/bare"
 }
 
