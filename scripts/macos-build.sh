@@ -64,13 +64,14 @@ export ZIG_GLOBAL_CACHE_DIR=$top/zig-cache/global ZIG_LOCAL_CACHE_DIR=$top/zig-c
 
 # check FILE CPUTYPE: the Mach-O checks of one build.
 check() {
-    local file=$1 cputype=$2 header dylibs build_version
+    local file=$1 cputype=$2 out header fields dylibs build_version
     [ -f "$file" ] || fail "$file was not built"
     # llvm-objdump reports a file that is no Mach-O on standard error but exits 0, so
     # each check looks for the lines it expects.
-    header=$("$objdump" --macho --private-header "$file" 2>&1 | awk 'found { print; exit } / magic +cputype/ { found = 1 }')
+    out=$("$objdump" --macho --private-header "$file" 2>&1) || true
+    header=$(awk 'found { print; exit } / magic +cputype/ { found = 1 }' <<< "$out")
     read -r -a fields <<< "$header"
-    [ "${fields[0]:-}" = MH_MAGIC_64 ] || fail "$file is no 64-bit Mach-O file: $header"
+    [ "${fields[0]:-}" = MH_MAGIC_64 ] || fail "$file is no 64-bit Mach-O file: $out"
     [ "${fields[1]}" = "$cputype" ] || fail "$file is for ${fields[1]}, not $cputype"
     [ "${fields[4]}" = EXECUTE ] || fail "$file is a Mach-O ${fields[4]} file, not an executable"
 
@@ -80,8 +81,8 @@ check() {
 
     build_version=$("$objdump" --macho --private-headers "$file" |
         awk '$1 == "cmd" { in_build = ($2 == "LC_BUILD_VERSION") }
-             in_build && ($1 == "platform" || $1 == "minos") { printf "%s %s ", $1, $2 }')
-    [ "$build_version" = "platform macos minos $macos_min " ] ||
+             in_build && ($1 == "platform" || $1 == "minos") { printf "%s%s %s", sep, $1, $2; sep = " " }')
+    [ "$build_version" = "platform macos minos $macos_min" ] ||
         fail "$file must be for macOS $macos_min (LC_BUILD_VERSION platform macos minos $macos_min), not: ${build_version:-no LC_BUILD_VERSION}"
     echo "$file: Mach-O executable for $cputype, libSystem only, macOS $macos_min or later"
 }
