@@ -4,6 +4,8 @@
 #     psql and a real terminal;
 #   - the Windows build (mingw-w64) and its tests under wine, some through a Windows
 #     psql.exe built from PostgreSQL's sources (scripts/windows-psql.sh);
+#   - the macOS builds for Intel and Apple silicon, cross-compiled with Zig (fetched
+#     with npm once) and their Mach-O files checked, not run (scripts/macos-build.sh);
 #   - the same native suite again under AddressSanitizer, UBSan and LeakSanitizer;
 #   - the libFuzzer targets, FUZZ_SECONDS (30) each;
 #   - a release (scripts/release.sh) and its packages, installing the .deb (as root);
@@ -19,6 +21,9 @@ step() { printf '\n==== %s\n' "$*"; }
 step "Windows build"
 cmake --preset windows > /dev/null
 cmake --build build-windows -j"$(nproc)"
+
+step "macOS builds (x86_64 and arm64, cross-compiled with Zig) and their Mach-O checks"
+scripts/macos-build.sh
 
 step "Windows psql.exe for the wine tests (built once, kept in build-windows/windows-psql)"
 scripts/windows-psql.sh build-windows/windows-psql
