@@ -36,9 +36,11 @@ get_filename_component(_rolegate_zig_dir "${ROLEGATE_ZIG}" DIRECTORY)
 set(_rolegate_tools "${_rolegate_zig_dir}/rolegate-tools/${_rolegate_zig_target}")
 set(_rolegate_c++ "for arg do shift; [ \"$arg\" = -Wl,-v ] || set -- \"$@\" \"$arg\"; done
 exec '${ROLEGATE_ZIG}' c++ -target ${_rolegate_zig_target} \"$@\"")
+set(_rolegate_cc "for arg do shift; [ \"$arg\" = -Wl,-v ] || set -- \"$@\" \"$arg\"; done
+exec '${ROLEGATE_ZIG}' cc -target ${_rolegate_zig_target} \"$@\"")
 set(_rolegate_ar "exec '${ROLEGATE_ZIG}' ar \"$@\"")
 set(_rolegate_ranlib "exec '${ROLEGATE_ZIG}' ranlib \"$@\"")
-foreach(_rolegate_tool c++ ar ranlib)
+foreach(_rolegate_tool cc c++ ar ranlib)
   set(_rolegate_script "#!/bin/sh\n${_rolegate_${_rolegate_tool}}\n")
   set(_rolegate_file "${_rolegate_tools}/${_rolegate_tool}")
   if(EXISTS "${_rolegate_file}")
@@ -54,9 +56,15 @@ foreach(_rolegate_tool c++ ar ranlib)
   endif()
 endforeach()
 
+# C for GoogleTest's project, when the tests are built.
+set(CMAKE_C_COMPILER "${_rolegate_tools}/cc")
 set(CMAKE_CXX_COMPILER "${_rolegate_tools}/c++")
 set(CMAKE_AR "${_rolegate_tools}/ar" CACHE FILEPATH "zig ar" FORCE)
 set(CMAKE_RANLIB "${_rolegate_tools}/ranlib" CACHE FILEPATH "zig ranlib" FORCE)
+# CMake asks for it on macOS, though only shared libraries (none here) need it.
+# LLVM's, which Debian names with its version.
+file(GLOB _rolegate_install_name_tools /usr/bin/llvm-install-name-tool /usr/bin/llvm-install-name-tool-*)
+find_program(CMAKE_INSTALL_NAME_TOOL NAMES llvm-install-name-tool ${_rolegate_install_name_tools})
 # No macOS SDK here: Zig has its own headers and stubs.
 set(CMAKE_OSX_SYSROOT "" CACHE PATH "" FORCE)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

