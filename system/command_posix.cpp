@@ -162,17 +162,27 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
     _exit(kShellNotStarted);
 }
 
-// Reads `fd` until its end or the deadline; false when the deadline came first.
+// Reads `fd` until its end or the deadline; false when the deadline came first. What
+// the pipe holds once the deadline has passed is still read, so that a command that
+// finished while this process could not run (stopped with Ctrl-Z, say) counts as
+// finished; a command that goes on writing is stopped after a pipe's worth or so.
 bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
-    for (;;) {
-        if (millisecondsUntil(deadline) == 0)
-            return false; // however much there is still to read
+    constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
+    for (int late = 0;;) {
+        const int left = millisecondsUntil(deadline);
+        if (left == 0 && ++late > kReadsAfterDeadline)
+            return false;
         pollfd ready = {fd, POLLIN, 0};
-        const int waited = poll(&ready, 1, millisecondsUntil(deadline));
+        const int waited = poll(&ready, 1, left);
         if (waited < 0 && errno == EINTR)
             continue;
-        if (waited <= 0)
-            return waited < 0; // a poll error ends the capture with what arrived
+        if (waited < 0)
+            return true; // a poll error ends the capture with what arrived
+        if (waited == 0) {
+            if (left == 0)
+                return false; // nothing more there, and the command has not ended
+            continue;
+        }
         char buffer[4096];
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
