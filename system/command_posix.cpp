@@ -1,6 +1,7 @@
 #include "system/command.h"
 
 #include "system/program.h"
+#include "system/signals_posix.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -20,9 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 // The process group of the command running now, for the signal handlers below.
 volatile sig_atomic_t gRunningGroup = 0;
-
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 
 extern "C" void endCommandAndDie(int signalNumber) {
     // The command runs in a process group of its own, which a Ctrl-C at the terminal
@@ -229,18 +228,18 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
     }
 
     // No ending signal between starting the command and knowing its group.
-    sigset_t endingSet, before;
-    sigemptyset(&endingSet);
-    for (int signalNumber : kEndingSignals)
-        sigaddset(&endingSet, signalNumber);
+    const std::vector<int>& endingList = endingSignals();
+    const sigset_t endingSet = endingSignalSet();
+    sigset_t before;
     sigprocmask(SIG_BLOCK, &endingSet, &before);
-    struct sigaction ending = {}, previous[kEndingCount];
+    struct sigaction ending = {};
+    std::vector<struct sigaction> previous(endingList.size());
     ending.sa_handler = endCommandAndDie;
     ending.sa_mask = endingSet;
-    for (int i = 0; i < kEndingCount; ++i) {
-        sigaction(kEndingSignals[i], nullptr, &previous[i]);
+    for (size_t i = 0; i < endingList.size(); ++i) {
+        sigaction(endingList[i], nullptr, &previous[i]);
         if (previous[i].sa_handler != SIG_IGN)
-            sigaction(kEndingSignals[i], &ending, nullptr);
+            sigaction(endingList[i], &ending, nullptr);
     }
     const pid_t pid = startShell(command, fds, life, before);
     close(fds[1]);
@@ -262,8 +261,8 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
     close(fds[0]);
     sigprocmask(SIG_BLOCK, &endingSet, nullptr);
     gRunningGroup = 0;
-    for (int i = 0; i < kEndingCount; ++i)
-        sigaction(kEndingSignals[i], &previous[i], nullptr);
+    for (size_t i = 0; i < endingList.size(); ++i)
+        sigaction(endingList[i], &previous[i], nullptr);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     // The watcher has ended: this end may go.
     close(life[1]);
