@@ -211,7 +211,8 @@ bool reapUntil(pid_t pid, Clock::time_point deadline, int& status) {
 
 } // namespace
 
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output) {
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                     const std::string&) {
     // What we printed must reach the console before what the command prints.
     fflush(nullptr);
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
