@@ -251,7 +251,10 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
     bool finished = true;
     int status = 0;
     if (pid != 0) {
-        finished = readUntil(fds[0], deadline, raw) && reapUntil(pid, deadline, status);
+        // The watcher ends a moment after the shell has closed the output: one that
+        // closed it just before the deadline is given that moment.
+        finished = readUntil(fds[0], deadline, raw) &&
+                   reapUntil(pid, deadline + std::chrono::milliseconds(100), status);
         if (!finished) {
             // The watcher may not lead its group yet if it has only just started.
             kill(-pid, SIGKILL);
