@@ -137,7 +137,8 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
         _exit(kShellNotStarted);
     }
     close(started[1]);
-    close(outputFds[1]);
+    // The watcher keeps its copy of the output's write end until it ends, so the output
+    // reaches its end only once the watcher can be reaped: no waiting for it after.
     if (shellPid < 0)
         _exit(kShellNotStarted);
     char failed;
