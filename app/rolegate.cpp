@@ -33,11 +33,17 @@ const char kReportNotWritten[] = "ERROR: Could not write the report to standard 
 // Runs one role's query and prints its verdict. A psql that has not finished by the
 // deadline (a server that takes the login and then never answers, say) is stopped,
 // and the check ends as one that could not run.
+// The folder part of a program's path, "" for a bare name.
+std::string folderOf(const std::string& path) {
+    const size_t last = path.find_last_of("/\\");
+    return last == std::string::npos ? "" : path.substr(0, last);
+}
+
 void checkRole(const std::string& psqlPath, const std::string& roleName, CheckedUser user) {
     std::string command = buildRoleQueryCommand(psqlPath, roleName);
     stripNewlines(command);
     std::string output;
-    if (runCommandWithin(command, kCommandDeadlineSeconds, output) != 0)
+    if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath)) != 0)
         reportStoppedCheck(user, output, kCommandDeadlineSeconds);
     else if (user == CheckedUser::Main)
         evaluateMainUser(output);

@@ -77,11 +77,10 @@ std::string forVersion(const std::string& text, int version) {
 int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
     const std::string onSearchPath = programOnSearchPath("psql");
     if (!onSearchPath.empty()) {
-        // On Windows psql runs by the file found, never by a name cmd.exe would look up
-        // in the current folder first; elsewhere by its bare name, which the shell looks
-        // up on the search path alone and so resolves to the same file.
-        if (search.checksFiles)
-            psqlPath = onSearchPath;
+        // psql runs by the file found, the one the shell (or cmd.exe) would run for the
+        // name, never by a name looked up once more: cmd.exe would look in the current
+        // folder first.
+        psqlPath = onSearchPath;
         return 0;
     }
 

@@ -12,12 +12,9 @@ struct PsqlSearch {
     std::string binarySuffix;      // appended to the base directory
     std::string missMessage;
     std::string pathPrompt; // asks the user for the path when every probe missed
-    // Whether files are checked here (Windows, where cmd.exe looks in the current folder
-    // first): psql on the search path then runs by the file found there
-    // (programOnSearchPath), and an installation counts only when its psql file is
-    // there. Otherwise psql on the search path runs by its bare name, which the shell
-    // looks up on the search path alone, and the installation probe checks the file
-    // itself.
+    // Whether an installation's psql file is checked here (Windows, where a registry
+    // entry may outlive its installation); otherwise the installation probe checks the
+    // file itself.
     bool checksFiles = false;
 };
 
@@ -30,8 +27,8 @@ const PsqlSearch& platformPsqlSearch();
 // `text` with every {N} replaced by `version`.
 std::string forVersion(const std::string& text, int version);
 
-// Decides the psql path. Returns 0 when psql is on the search path (the path is left as
-// it is, or with checksFiles becomes the file found there) or in an installation of
+// Decides the psql path. Returns 0 when psql is on the search path (the path becomes the
+// file found there, which the shell would run for the name) or in an installation of
 // PostgreSQL 16 down to 12 (the path becomes that installation's psql); prints one line
 // for each version probed in vain and returns 1 when neither, leaving the path unchanged.
 int locatePsql(std::string& psqlPath, const PsqlSearch& search = platformPsqlSearch());

@@ -19,7 +19,12 @@ inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
 // and `output` holds what it wrote before. When the command cannot be started the
 // output is the text "popen failed". Returns 0 when the command ended by itself (or
 // never started), 1 when it was stopped at the deadline.
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output);
+// `programFolder` is the folder of the program the command runs, or "": on Windows an
+// absolute one is the command's current folder, so that the DLLs the program loads by
+// name come from beside it and never from the folder the tool was started in. Elsewhere
+// programs load no library from the current folder, and it is not used.
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                     const std::string& programFolder = "");
 
 // The output of runCommandWithin(command, kCommandDeadlineSeconds, ...).
 std::string runCommand(const std::string& command);

@@ -1,6 +1,7 @@
 #include "system/command.h"
 
 #include "system/program.h"
+#include "system/signals_posix.h"
 
 #include <cerrno>
 #include <chrono>
@@ -8,10 +9,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -21,9 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 // The process group of the command running now, for the signal handlers below.
 volatile sig_atomic_t gRunningGroup = 0;
-
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 
 extern "C" void endCommandAndDie(int signalNumber) {
     // The command runs in a process group of its own, which a Ctrl-C at the terminal
@@ -58,48 +56,133 @@ bool openPipe(int fds[2]) {
     return false;
 }
 
-// Starts `/bin/sh -c command` in a session of its own (so also a process group of its
-// own, whose number is its pid), its standard input /dev/null, its standard output into
-// `writeFd`, with the signal mask `mask`; 0 when it could not be started.
-pid_t startShell(const std::string& command, int writeFd, const sigset_t& mask) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
-    posix_spawnattr_init(&attributes);
-    // Nothing the command runs may ask on the terminal. psql never prompts (-w), but
-    // OpenSSL asks for the pass phrase of an encrypted PGSSLKEY, on /dev/tty or else on
-    // standard input: killed at the deadline or by Ctrl-C it would leave echo off, and
-    // in a background job it could not read the answer, which the shell then would, a
-    // pass phrase run as a command. Without a controlling terminal and with no input
-    // it finds nothing to read and the check fails at once. Standard error is still the
-    // terminal, so psql's messages are shown, `stty tostop` or not. The handlers of this
-    // process are reset by exec, and what it ignores stays ignored.
-    posix_spawnattr_setsigmask(&attributes, &mask);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+// The exit status of a watcher that could not start the shell.
+constexpr int kShellNotStarted = 126;
 
-    char shell[] = "/bin/sh", dashC[] = "-c";
-    char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, shell, &actions, &attributes, argv, environ) != 0)
-        pid = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return pid;
+// In the watcher: its one child, the shell, has ended, and the watcher ends with it.
+extern "C" void leaveWithTheShell(int) {
+    const int savedErrno = errno;
+    int status;
+    if (waitpid(-1, &status, WNOHANG) > 0)
+        _exit(0);
+    errno = savedErrno;
 }
 
-// Reads `fd` until its end or the deadline; false when the deadline came first.
-bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
+// Starts `/bin/sh -c command`, its standard input /dev/null, its standard output into
+// `outputFds[1]`, with the signal mask `mask`, under a watcher: a child of this process
+// that leads a session of its own (so also a process group, whose number is its pid),
+// in which it starts the shell and waits for it to end. The watcher holds the read end
+// of `lifeFds`, whose only write end this process holds: when that pipe reaches its
+// end, this process has ended (however it ended, SIGKILL included), and the watcher
+// ends the whole group, the shell, psql and whatever they started. Returns the
+// watcher's pid, 0 when it could not be started.
+pid_t startShell(const std::string& command, const int outputFds[2], const int lifeFds[2],
+                 const sigset_t& mask) {
+    // Everything is made ready here: between fork and exec only async-signal-safe
+    // calls are made (a test program that runs commands may have threads).
+    char shell[] = "/bin/sh", dashC[] = "-c";
+    char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
+    struct sigaction reaping = {}, childSignal;
+    reaping.sa_handler = leaveWithTheShell;
+    reaping.sa_flags = SA_NOCLDSTOP;
+    sigfillset(&reaping.sa_mask);
+    sigaction(SIGCHLD, nullptr, &childSignal); // what the shell gets, ignored or not
+    sigset_t onlyChild, watching = mask;
+    sigemptyset(&onlyChild);
+    sigaddset(&onlyChild, SIGCHLD);
+    sigdelset(&watching, SIGCHLD);
+
+    const pid_t watcher = fork();
+    if (watcher != 0)
+        return watcher > 0 ? watcher : 0;
+
+    // The watcher. Nothing the command runs may ask on the terminal. psql never prompts
+    // (-w), but OpenSSL asks for the pass phrase of an encrypted PGSSLKEY, on /dev/tty
+    // or else on standard input: killed at the deadline or by Ctrl-C it would leave echo
+    // off, and in a background job it could not read the answer, which the shell then
+    // would, a pass phrase run as a command. In a session without a controlling
+    // terminal, which only its leader (the watcher, which opens none) could acquire,
+    // and with no input it finds nothing to read and the check fails at once. Standard
+    // error is still the terminal, so psql's messages are shown, `stty tostop` or not.
+    sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
+    if (setsid() < 0)
+        _exit(kShellNotStarted);
+    // An ending signal that reaches the watcher ends the group too (endCommandAndDie).
+    gRunningGroup = getpid();
+    close(lifeFds[1]);
+    close(outputFds[0]);
+    int started[2]; // reaches its end when the shell has been executed
+    if (pipe(started) != 0 || fcntl(started[1], F_SETFD, FD_CLOEXEC) != 0)
+        _exit(kShellNotStarted);
+    sigaction(SIGCHLD, &reaping, nullptr);
+    const pid_t shellPid = fork();
+    if (shellPid == 0) {
+        // The shell. The handlers of this process are reset by exec, and what it
+        // ignores stays ignored.
+        close(started[0]);
+        sigaction(SIGCHLD, &childSignal, nullptr);
+        const int input = open("/dev/null", O_RDONLY);
+        if (input >= 0 && input != STDIN_FILENO) {
+            dup2(input, STDIN_FILENO);
+            close(input);
+        }
+        if (input >= 0 && dup2(outputFds[1], STDOUT_FILENO) >= 0) {
+            close(outputFds[1]);
+            sigprocmask(SIG_SETMASK, &mask, nullptr);
+            execve(shell, argv, environ);
+        }
+        const char failed = 1;
+        ssize_t ignored = write(started[1], &failed, 1);
+        (void)ignored;
+        _exit(kShellNotStarted);
+    }
+    close(started[1]);
+    // The watcher keeps its copy of the output's write end until it ends, so the output
+    // reaches its end only once the watcher can be reaped: no waiting for it after.
+    if (shellPid < 0)
+        _exit(kShellNotStarted);
+    char failed;
+    ssize_t n;
+    while ((n = read(started[0], &failed, 1)) < 0 && errno == EINTR) {
+    }
+    if (n > 0)
+        _exit(kShellNotStarted);
+    close(started[0]);
+    // The watcher keeps none of this process's standard streams open.
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+    sigprocmask(SIG_SETMASK, &watching, nullptr); // leaveWithTheShell may come now
     for (;;) {
-        if (millisecondsUntil(deadline) == 0)
-            return false; // however much there is still to read
+        pollfd life = {lifeFds[0], POLLIN, 0};
+        if (poll(&life, 1, -1) > 0)
+            break; // nothing is ever written: this process has ended
+    }
+    kill(0, SIGKILL);
+    _exit(kShellNotStarted);
+}
+
+// Reads `fd` until its end or the deadline; false when the deadline came first. What
+// the pipe holds once the deadline has passed is still read, so that a command that
+// finished while this process could not run (stopped with Ctrl-Z, say) counts as
+// finished; a command that goes on writing is stopped after a pipe's worth or so.
+bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
+    constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
+    for (int late = 0;;) {
+        const int left = millisecondsUntil(deadline);
+        if (left == 0 && ++late > kReadsAfterDeadline)
+            return false;
         pollfd ready = {fd, POLLIN, 0};
-        const int waited = poll(&ready, 1, millisecondsUntil(deadline));
+        const int waited = poll(&ready, 1, left);
         if (waited < 0 && errno == EINTR)
             continue;
-        if (waited <= 0)
-            return waited < 0; // a poll error ends the capture with what arrived
+        if (waited < 0)
+            return true; // a poll error ends the capture with what arrived
+        if (waited == 0) {
+            if (left == 0)
+                return false; // nothing more there, and the command has not ended
+            continue;
+        }
         char buffer[4096];
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -111,11 +194,12 @@ bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
 }
 
 // Waits for `pid` to end until the deadline; false when it is still running then.
-bool reapUntil(pid_t pid, Clock::time_point deadline) {
+// `status` is its exit status, or 0 when it could not be waited for.
+bool reapUntil(pid_t pid, Clock::time_point deadline, int& status) {
     // The output ends as the command exits, so the wait is short: look again soon at
     // first, then less and less often.
     for (long pause = 20000;; pause = pause < 10000000 ? pause * 2 : pause) {
-        int status;
+        status = 0;
         const pid_t reaped = waitpid(pid, &status, WNOHANG);
         if (reaped == pid || (reaped < 0 && errno != EINTR))
             return true;
@@ -128,53 +212,69 @@ bool reapUntil(pid_t pid, Clock::time_point deadline) {
 
 } // namespace
 
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output) {
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                     const std::string&) {
     // What we printed must reach the console before what the command prints.
     fflush(nullptr);
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
-    int fds[2];
+    int fds[2], life[2];
     if (!openPipe(fds)) {
+        output = "popen failed";
+        return 0;
+    }
+    if (!openPipe(life)) {
+        close(fds[0]);
+        close(fds[1]);
         output = "popen failed";
         return 0;
     }
 
     // No ending signal between starting the command and knowing its group.
-    sigset_t endingSet, before;
-    sigemptyset(&endingSet);
-    for (int signalNumber : kEndingSignals)
-        sigaddset(&endingSet, signalNumber);
+    const std::vector<int>& endingList = endingSignals();
+    const sigset_t endingSet = endingSignalSet();
+    sigset_t before;
     sigprocmask(SIG_BLOCK, &endingSet, &before);
-    struct sigaction ending = {}, previous[kEndingCount];
+    struct sigaction ending = {};
+    std::vector<struct sigaction> previous(endingList.size());
     ending.sa_handler = endCommandAndDie;
     ending.sa_mask = endingSet;
-    for (int i = 0; i < kEndingCount; ++i) {
-        sigaction(kEndingSignals[i], nullptr, &previous[i]);
+    for (size_t i = 0; i < endingList.size(); ++i) {
+        sigaction(endingList[i], nullptr, &previous[i]);
         if (previous[i].sa_handler != SIG_IGN)
-            sigaction(kEndingSignals[i], &ending, nullptr);
+            sigaction(endingList[i], &ending, nullptr);
     }
-    const pid_t pid = startShell(command, fds[1], before);
+    const pid_t pid = startShell(command, fds, life, before);
     close(fds[1]);
+    close(life[0]);
     gRunningGroup = pid;
     sigprocmask(SIG_SETMASK, &before, nullptr);
     std::string raw;
     bool finished = true;
-    if (pid == 0) {
-        raw = "popen failed";
-    } else {
-        finished = readUntil(fds[0], deadline, raw) && reapUntil(pid, deadline);
+    int status = 0;
+    if (pid != 0) {
+        // The watcher ends a moment after the shell has closed the output: one that
+        // closed it just before the deadline is given that moment.
+        finished = readUntil(fds[0], deadline, raw) &&
+                   reapUntil(pid, deadline + std::chrono::milliseconds(100), status);
         if (!finished) {
+            // The watcher may not lead its group yet if it has only just started.
             kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
     }
     close(fds[0]);
     sigprocmask(SIG_BLOCK, &endingSet, nullptr);
     gRunningGroup = 0;
-    for (int i = 0; i < kEndingCount; ++i)
-        sigaction(kEndingSignals[i], &previous[i], nullptr);
+    for (size_t i = 0; i < endingList.size(); ++i)
+        sigaction(endingList[i], &previous[i], nullptr);
     sigprocmask(SIG_SETMASK, &before, nullptr);
+    // The watcher has ended: this end may go.
+    close(life[1]);
 
-    output = pid == 0 ? raw : capturedText(raw, false);
+    const bool started =
+        pid != 0 && !(finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted);
+    output = started ? capturedText(raw, false) : "popen failed";
     return finished ? 0 : 1;
 }
 

@@ -116,20 +116,33 @@ std::string programFile(const std::string& path) {
     return "";
 }
 
+// Whether `folder` names a folder from a drive's root (C:\...) or a share (\\server\...),
+// so that the command line's path to the program still holds once the command starts
+// there.
+bool isAbsoluteFolder(const std::string& folder) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (folder.size() >= 3 && folder[1] == ':' && separator(folder[2]))
+        return true;
+    return folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
+}
+
 // Runs the command as runCommandWithin says: 0 when it ended by itself, 1 when it was
 // stopped at the deadline, -1 when it could not be started.
-int runCmd(const std::string& command, Clock::time_point deadline, std::string& raw) {
-    std::wstring wideCommand, folder;
+int runCmd(const std::string& command, const std::string& programFolder, Clock::time_point deadline,
+           std::string& raw) {
+    std::wstring wideCommand, folder, startIn;
     const std::string systemFolder = systemProgramFolder();
     if (systemFolder.empty() || toWide(command, wideCommand) != 0 ||
-        toWide(systemFolder, folder) != 0)
+        toWide(systemFolder, folder) != 0 ||
+        (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
         return -1;
     // cmd.exe by its full path, never one found in the current folder. /D: no AutoRun
-    // command from the registry runs first. /S /C: the command line is taken as for
+    // command from the registry runs first. /V:OFF: no ! is expanded, whatever the
+    // registry's DelayedExpansion says. /S /C: the command line is taken as for
     // cmd /c (and _popen), except that a first quote, and the last, are always taken off,
     // so a command that starts with a quoted program path stands in one more pair.
     const std::wstring cmd = folder + L"\\cmd.exe";
-    std::wstring commandLine = L"cmd.exe /D /S /C " + wideCommand;
+    std::wstring commandLine = L"cmd.exe /D /V:OFF /S /C " + wideCommand;
 
     OwnedHandle job, readEnd, writeEnd, event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event.handle || !openJob(job) || !openOutputPipe(readEnd, writeEnd))
@@ -146,8 +159,9 @@ int runCmd(const std::string& command, Clock::time_point deadline, std::string& 
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
     // Suspended until it is in the job, so that nothing it starts escapes the job.
-    const BOOL started = CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+    const BOOL started =
+        CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                       nullptr, startIn.empty() ? nullptr : startIn.c_str(), &startup, &process);
     // The command holds the only write end now: the read ends when it and everything it
     // started are done.
     CloseHandle(writeEnd.handle);
@@ -173,12 +187,13 @@ int runCmd(const std::string& command, Clock::time_point deadline, std::string& 
 
 } // namespace
 
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output) {
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                     const std::string& programFolder) {
     // What we printed must reach the console before what the command prints.
     std::fflush(nullptr);
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
     std::string raw;
-    const int status = runCmd(command, deadline, raw);
+    const int status = runCmd(command, programFolder, deadline, raw);
     if (status < 0) {
         output = "popen failed";
         return 0;

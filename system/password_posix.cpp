@@ -1,6 +1,7 @@
 #include "system/password.h"
 
 #include "system/line_input.h"
+#include "system/signals_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -19,12 +21,7 @@ namespace {
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
 
-// Every signal whose default action ends the process and that may come while the
-// prompt waits; the ones a fault raises (SIGSEGV and the like) are left alone.
-const int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,   SIGALRM,
-                              SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
 const int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
-constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
 constexpr int kStoppingCount = sizeof kStoppingSignals / sizeof kStoppingSignals[0];
 
 // Only the foreground job may change the terminal: a job in the background leaves
@@ -38,10 +35,7 @@ bool inForeground() {
 // The signals the prompt handles, blocked while a handler runs and while echo is
 // being switched, so that none finds the terminal changed but not yet recorded.
 sigset_t handledSignals() {
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (int signalNumber : kEndingSignals)
-        sigaddset(&handled, signalNumber);
+    sigset_t handled = endingSignalSet();
     for (int signalNumber : kStoppingSignals)
         sigaddset(&handled, signalNumber);
     return handled;
@@ -129,9 +123,12 @@ void restoreSignals(const int* signals, int count, const struct sigaction* previ
 
 int readPassword(std::string& password) {
     const bool onTerminal = isatty(STDIN_FILENO) != 0;
-    struct sigaction previousEnding[kEndingCount], previousStopping[kStoppingCount];
+    const std::vector<int>& ending = endingSignals();
+    const int endingCount = static_cast<int>(ending.size());
+    std::vector<struct sigaction> previousEnding(ending.size());
+    struct sigaction previousStopping[kStoppingCount];
     if (onTerminal) {
-        handleSignals(kEndingSignals, kEndingCount, restoreEchoAndDie, previousEnding);
+        handleSignals(ending.data(), endingCount, restoreEchoAndDie, previousEnding.data());
         handleSignals(kStoppingSignals, kStoppingCount, restoreEchoAndStop, previousStopping);
         // Started in the background, the job first waits to be brought to the
         // foreground, so that it takes the terminal's settings from there and not
@@ -155,7 +152,7 @@ int readPassword(std::string& password) {
         sigset_t before;
         sigprocmask(SIG_BLOCK, &handled, &before);
         restoreSignals(kStoppingSignals, kStoppingCount, previousStopping);
-        restoreSignals(kEndingSignals, kEndingCount, previousEnding);
+        restoreSignals(ending.data(), endingCount, previousEnding.data());
         putTerminalBack();
         sigprocmask(SIG_SETMASK, &before, nullptr);
     }

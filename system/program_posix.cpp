@@ -19,12 +19,25 @@ std::string systemOutputText(const std::string& output) {
     return output;
 }
 
+namespace {
+
+bool mayRun(const std::string& file) {
+    return isProgramFile(file) && access(file.c_str(), X_OK) == 0;
+}
+
+// The file `name` names in `folder`; an empty folder is the current one, and a file
+// there is named ./name, so that it is never looked up on the search path again.
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return (folder.empty() ? "." : folder) + "/" + name;
+}
+
+} // namespace
+
 std::string programOnSearchPath(const std::string& name) {
-    // The folders /bin/sh tries for a name without a slash, in its order: an empty entry
-    // stands for the current folder, as it does for the shell. Without PATH each shell
-    // takes a default of its own (dash's and bash's differ), so the system's default
-    // search path is set for the commands run afterwards: the shell then looks where
-    // this search looked.
+    // The folders /bin/sh tries for a name without a slash, in its order. Without PATH
+    // each shell takes a default of its own (dash's and bash's differ), so the system's
+    // default search path is set for the commands run afterwards: the shell then looks
+    // where this search looked.
     std::string folders;
     if (const char* path = std::getenv("PATH")) {
         folders = path;
@@ -42,15 +55,29 @@ std::string programOnSearchPath(const std::string& name) {
         size_t end = folders.find(':', from);
         if (end == std::string::npos)
             end = folders.size();
-        const std::string folder = folders.substr(from, end - from);
-        const std::string file = (folder.empty() ? "." : folder) + "/" + name;
-        // The shell runs the first file it may execute and passes over the rest. dash
-        // reads what follows a % in an entry as an option (%func, %builtin) and runs
-        // no program from it, so such an entry never counts here.
-        if (folder.find('%') == std::string::npos && isProgramFile(file) &&
-            access(file.c_str(), X_OK) == 0)
-            return file;
+        std::string folder = folders.substr(from, end - from);
         from = end + 1;
+        // dash reads an entry whose first % is followed by "func" or "builtin" as the
+        // folder before the % with an option: %builtin runs no file from it, and a file
+        // of the name in a %func folder is read as shell functions, which ends the
+        // search with no file found. Any other % is part of the folder's name.
+        const size_t percent = folder.find('%');
+        if (percent != std::string::npos) {
+            const std::string option = folder.substr(percent + 1);
+            if (option.compare(0, 7, "builtin") == 0)
+                continue;
+            if (option.compare(0, 4, "func") == 0) {
+                if (isProgramFile(inFolder(folder.substr(0, percent), name)))
+                    return "";
+                continue;
+            }
+        }
+        if (folder == ".")
+            folder.clear();
+        const std::string file = inFolder(folder, name);
+        // The shell runs the first file it may execute and passes over the rest.
+        if (mayRun(file))
+            return file;
     }
     return "";
 }

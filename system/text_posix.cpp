@@ -42,6 +42,14 @@ bool localeToUtf8(const char* bytes, std::string& text) {
     const char* const end = bytes + std::strlen(bytes);
     text.clear();
     while (at < end) {
+        // A byte below 0x80 that starts a character is ASCII, as PostgreSQL and psql read
+        // it, in every character set a locale may have: glibc's Shift JIS takes 0x5C
+        // and 0x7E for the yen sign and the overline, so a\b would name another role.
+        if (static_cast<unsigned char>(*at) < 0x80) {
+            text.push_back(*at++);
+            state = std::mbstate_t{};
+            continue;
+        }
         wchar_t c;
         const size_t used = std::mbrtowc(&c, at, static_cast<size_t>(end - at), &state);
         if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0 ||

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -63,22 +64,34 @@ TEST(SilentServer, UnansweredQueryIsStoppedAtTheDeadline) {
 }
 
 // psql runs in a process group of its own, which a Ctrl-C at the terminal does not
-// reach: the tool must end it before it ends itself.
-TEST(SilentServer, CtrlCWhileTheQueryWaitsEndsPsqlToo) {
-    StallingProxy proxy = startStallingProxy();
-    TerminalSession session = startOnTerminal({ROLEGATE_BINARY, "-h", "127.0.0.1", "-p", proxy.port,
-                                               "-u", kConnectingUser, "-m", "rg_super"});
-    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
-    typeOnTerminal(session, kPasswordLine);
-    ASSERT_TRUE(waitForScreen(session, "Validating main user...")) << session.screen;
-    std::this_thread::sleep_for(std::chrono::seconds(2)); // psql has sent its query
-    typeOnTerminal(session, "\x03");
-    const int status = waitForExit(session, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    stopStallingProxy(proxy);
-    closeTerminal(session);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << session.screen;
-    EXPECT_EQ(*proxy.clientsGone, 1);
+// reach: the tool must end it before it ends itself. Killed outright, it cannot, and
+// psql (with the password in its environment) must still not outlive it.
+TEST(SilentServer, EndingTheToolWhileTheQueryWaitsEndsPsqlToo) {
+    struct Ending {
+        const char* keys; // typed on the terminal, or empty to send `signal` directly
+        int signal;
+    };
+    for (const Ending& ending : {Ending{"\x03", SIGINT}, Ending{"", SIGKILL}}) {
+        StallingProxy proxy = startStallingProxy();
+        TerminalSession session =
+            startOnTerminal({ROLEGATE_BINARY, "-h", "127.0.0.1", "-p", proxy.port, "-u",
+                             kConnectingUser, "-m", "rg_super"});
+        ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+        typeOnTerminal(session, kPasswordLine);
+        ASSERT_TRUE(waitForScreen(session, "Validating main user...")) << session.screen;
+        std::this_thread::sleep_for(std::chrono::seconds(2)); // psql has sent its query
+        if (*ending.keys)
+            typeOnTerminal(session, ending.keys);
+        else
+            kill(session.pid, ending.signal);
+        const int status = waitForExit(session, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        stopStallingProxy(proxy);
+        closeTerminal(session);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.signal)
+            << strsignal(ending.signal) << session.screen;
+        EXPECT_EQ(*proxy.clientsGone, 1) << strsignal(ending.signal);
+    }
 }
 
 TEST(BrokenOutput, ReaderGoneEndsTheRunQuietly) {

@@ -118,6 +118,11 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     EXPECT_NE(injected.output.find("(0 rows)"), std::string::npos)
         << injected.output << injected.errors;
 
+    // A byte of ASCII that stands alone is ASCII in Shift JIS too, as PostgreSQL reads
+    // it, not the yen sign or overline glibc maps it to: never the superuser a\u00A5b.
+    const ProcessResult ascii = runRolegate(checkArgs("a\\b", "x~y"), kPasswordLine, shiftJis);
+    EXPECT_EQ(ascii.output, report(kMainFailed, kInternalOk)) << ascii.errors;
+
     // Half a Shift JIS character is no name at all.
     const ProcessResult half = runRolegate(checkArgs("\x95"), kPasswordLine, shiftJis);
     EXPECT_EQ(half.exitCode, 1);

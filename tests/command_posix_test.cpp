@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +48,26 @@ TEST(RunCommand, StandardErrorIsNotCaptured) {
 
 TEST(RunCommand, ExitStatusIsIgnored) {
     EXPECT_EQ(runCommand("echo partial; exit 3"), "partial\n");
+}
+
+// A command that finished while this process was stopped (Ctrl-Z, then fg after the
+// deadline) counts as finished, with its output.
+TEST(RunCommand, FinishedWhileStoppedPastTheDeadlineCounts) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string output;
+        const std::string stopMe = "printf done; kill -STOP " + std::to_string(getpid());
+        const int result = runCommandWithin(stopMe, 1, output);
+        _exit(result == 0 && output == "done" ? 0 : 10 + result);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(child, SIGCONT);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(SetInheritedVariable, CommandsSeeTheValue) {

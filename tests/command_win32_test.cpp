@@ -53,6 +53,18 @@ TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
     EXPECT_EQ(output, "quick\n");
 }
 
+// A program given by its full path starts in its own folder, where Windows looks for
+// the DLLs it loads by name before the search path; a relative one where the tool is.
+TEST(RunCommandWithin, StartsInTheProgramsFolder) {
+    std::string output;
+    EXPECT_EQ(runCommandWithin("cd", 5, output, "C:\\windows\\system32"), 0);
+    EXPECT_EQ(output, "C:\\windows\\system32\n");
+    std::string here;
+    runCommandWithin("cd", 5, here);
+    runCommandWithin("cd", 5, output, "bin");
+    EXPECT_EQ(output, here);
+}
+
 TEST(SetInheritedVariable, CommandsSeeTheValue) {
     ASSERT_EQ(setInheritedVariable("ROLEGATE_TEST_VALUE", "a b&c"), 0);
     EXPECT_EQ(runCommand("echo [%ROLEGATE_TEST_VALUE%]"), "[a b&c]\n");

@@ -77,9 +77,9 @@ TEST(PasswordPrompt, SignalsWhileWaitingRestoreEchoAndStillEndTheRun) {
         const char* keys; // typed on the terminal, or empty to send `signal` directly
         int signal;
     };
-    const Interruption interruptions[] = {{"\x03", SIGINT}, {"\x1c", SIGQUIT}, {"", SIGTERM},
-                                          {"", SIGHUP},     {"", SIGPIPE},     {"", SIGUSR1},
-                                          {"", SIGALRM}};
+    const Interruption interruptions[] = {
+        {"\x03", SIGINT}, {"\x1c", SIGQUIT}, {"", SIGTERM}, {"", SIGHUP}, {"", SIGPIPE},
+        {"", SIGUSR1},    {"", SIGALRM},     {"", SIGPWR},  {"", SIGSYS}, {"", SIGRTMIN + 1}};
     for (const Interruption& interruption : interruptions) {
         TerminalSession session = startAtPrompt("rg_super");
         ASSERT_FALSE(terminalEchoes(session));

@@ -96,12 +96,12 @@ class PsqlLocator : public ::testing::Test {
     std::unique_ptr<SearchPathFor> searchPath_;
 };
 
-TEST_F(PsqlLocator, OnTheSearchPathNothingIsProbedOrChanged) {
+TEST_F(PsqlLocator, OnTheSearchPathNothingIsProbedAndThatFileRuns) {
     install("first/16");
     writeScript(root_ + "/path/psql", "");
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
-    EXPECT_EQ(path, "psql");
+    EXPECT_EQ(path, root_ + "/path/psql");
     EXPECT_EQ(printed, "");
 }
 
@@ -136,9 +136,8 @@ TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {
     EXPECT_EQ(path, "/usr/lib/postgresql/" + std::to_string(newest) + "\n/bin/psql");
 }
 
-// The locator runs psql by its bare name once it has found it on the search path, so
-// it must find a file exactly where the shell will run one, and none where the shell
-// runs none.
+// The file found must be the one the shell would run for the bare name, and none
+// where the shell runs none.
 TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     char pattern[] = "/tmp/rolegate-search-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -147,6 +146,7 @@ TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     fs::create_directories(root / "folder" / "psql");
     writeScript(root / "option%func" / "psql", "echo option");
     writeScript(root / "runs" / "psql", "echo runs");
+    writeScript(root / "50%off" / "psql", "echo off");
     writeScript(root / "later" / "psql", "echo later");
     writeScript(root / "psql", "echo current");
     const fs::path before = fs::current_path();
@@ -162,6 +162,8 @@ TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
         found((dirs + ":" + (root / "runs").string() + ":" + (root / "later").string()).c_str()),
         (root / "runs" / "psql").string() + " runs\n");
     EXPECT_EQ(found((dirs + "::" + (root / "runs").string()).c_str()), "./psql current\n");
+    EXPECT_EQ(found(((root / "50%off").string() + ":" + (root / "runs").string()).c_str()),
+              (root / "50%off" / "psql").string() + " off\n");
     EXPECT_EQ(found((dirs + ":").c_str()), "./psql current\n");
     EXPECT_EQ(found(""), "./psql current\n");
     EXPECT_EQ(found(dirs.c_str()), " ");

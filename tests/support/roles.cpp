@@ -12,7 +12,11 @@ std::string clusterSetupSql() {
                       "create role rg_expired createdb createrole login valid until "
                       "'2000-01-01';\n"
                       "create role rg_nolimit login connection limit 0;\n"
-                      "create role rg_super_nologin superuser nologin;\n";
+                      "create role rg_super_nologin superuser nologin;\n"
+                      // What Shift JIS's backslash and tilde bytes would be taken for.
+                      "create role \"a\\b\" login;\n"
+                      "create role \"a\u00A5b\" superuser login;\n"
+                      "create role \"x~y\" login;\n";
     sql += "create role \"app@corp\" login password $pw$" + kConnectingPassword + "$pw$;\n";
     for (const std::string& name : kHostileRoleNames) {
         std::string identifier;
