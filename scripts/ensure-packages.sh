@@ -42,6 +42,9 @@ test  binutils-mingw-w64-x86-64    command  x86_64-w64-mingw32-objdump
 test  bzip2                        command  bzip2
 test  locales                      path     /usr/share/i18n/locales/ja_JP
 test  locales                      path     /usr/share/i18n/charmaps/SHIFT_JIS.gz
+test  npm                          command  npm
+test  nodejs                       command  node
+test  openssl                      command  openssl
 TABLE
 
 usage() {
