@@ -78,10 +78,19 @@ TEST(RoleMatrix, MainAndInternalAreCheckedSeparately) {
     EXPECT_EQ(onlyMain.output, report(kMainOk));
 }
 
-TEST(RoleMatrix, UnknownRoleShowsWhatPsqlPrinted) {
-    const ProcessResult result = runRolegate(checkArgs("rg_absent", "rg_absent"), kPasswordLine);
+// The check fails through the gate, with psql's output, and the report names the role
+// missing, and the one that differs from it only in case: rg_login, as a role created
+// without quotes would be stored.
+TEST(RoleMatrix, UnknownRoleIsNamed) {
+    const ProcessResult result = runRolegate(checkArgs("rg_absent", "RG_Login"), kPasswordLine);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, report(kMainError + kNoRows + "\n", kInternalError + kNoRows + "\n"));
+    const std::string mainPart = kMainError + kNoRows + "\n" + missingRole("rg_absent");
+    EXPECT_EQ(result.output.rfind(report(mainPart, kInternalError), 0), 0u) << result.output;
+    const std::string otherCase = "| ROLEMISSINGOTHERCASE72675f6c6f67696e\n(1 row)\n\n\n" +
+                                  missingRole("RG_Login", "\"rg_login\"");
+    ASSERT_GE(result.output.size(), otherCase.size());
+    EXPECT_EQ(result.output.substr(result.output.size() - otherCase.size()), otherCase)
+        << result.output;
 }
 
 TEST(HostileValues, RoleNamesAreMatchedExactly) {
@@ -115,7 +124,7 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     EXPECT_EQ(injected.output.rfind(std::string(kPasswordPrompt) + kResultsHeading + kMainError, 0),
               0u)
         << injected.output;
-    EXPECT_NE(injected.output.find("(0 rows)"), std::string::npos)
+    EXPECT_NE(injected.output.find("ROLEMISSING\n(1 row)"), std::string::npos)
         << injected.output << injected.errors;
 
     // Half a Shift JIS character is no name at all.
@@ -144,7 +153,7 @@ TEST(HostileValues, SearchPathCannotPassARole) {
                                               "rg_evil", "-m", "rg_nologin", "-i", "rg_absent"},
                                              "evil-pw\n");
     EXPECT_EQ(result.output.rfind(report(kMainFailed, kInternalError), 0), 0u) << result.output;
-    EXPECT_NE(result.output.find("(0 rows)"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("ROLEMISSING\n(1 row)"), std::string::npos) << result.output;
 }
 
 // libpq variables left in the environment must not send the check to another server
@@ -257,6 +266,7 @@ TEST(CatchAll, AllocationFailureEndsWithItsMessage) {
         if (result.output.rfind(std::string(kPasswordPrompt) + kResultsHeading, 0) == 0 &&
             result.exitCode == 1) {
             EXPECT_EQ(result.output, std::string(kPasswordPrompt) + kResultsHeading +
+                                         longNameWarning(hugeRole, hugeRole.substr(0, 63)) +
                                          "Could not check postgres user compliance\n");
             sawCatchAll = true;
         }
@@ -267,9 +277,11 @@ TEST(CatchAll, AllocationFailureEndsWithItsMessage) {
 // The same name with memory to spare: too long for one command line, so the shell
 // cannot be started, and the check reports that instead of crashing.
 TEST(CatchAll, CommandTooLongForTheSystemEndsThroughTheGate) {
-    const ProcessResult result = runRolegate(checkArgs(std::string(120000, '%')), kPasswordLine);
+    const std::string hugeRole(120000, '%');
+    const ProcessResult result = runRolegate(checkArgs(hugeRole), kPasswordLine);
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, report(std::string(kMainError) + "popen failed\n"));
+    EXPECT_EQ(result.output, report(longNameWarning(hugeRole, hugeRole.substr(0, 63)) + kMainError +
+                                    "popen failed\n"));
 }
 
 } // namespace
