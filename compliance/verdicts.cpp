@@ -155,8 +155,9 @@ bool passesWithoutSuperuser(const std::string& mainOutput) {
 // which it holds ADMIN OPTION (which it gets for the roles it creates itself).
 void warnIfMainCannotManage(const std::string& internalOutput, const std::string& internalRole,
                             const std::string& mainRole) {
-    if (!answered(internalOutput) || !hasMarker(internalOutput, "ADMINRULETRUE") ||
-        readAttribute(internalOutput, "HOLDSADMIN"))
+    // A role that is its own internal user manages itself as it may (its password).
+    if (nameAsRead(internalRole) == nameAsRead(mainRole) || !answered(internalOutput) ||
+        !hasMarker(internalOutput, "ADMINRULETRUE") || readAttribute(internalOutput, "HOLDSADMIN"))
         return;
     std::cout << "WARNING: The main user holds no ADMIN OPTION on the internal user: on "
                  "PostgreSQL 16 and later it cannot alter, grant or drop it. To let it, run: GRANT "

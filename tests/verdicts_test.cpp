@@ -118,9 +118,10 @@ TEST(VerdictGate, MissingRoleIsNamed) {
               kMainError + none + "OTHERCASE68616c\n" + missingRole("Hal", "\"hal\""));
 }
 
-std::string managingWarning(const std::string& internalOutput) {
+std::string managingWarning(const std::string& internalOutput,
+                            const std::string& mainRole = "main") {
     testing::internal::CaptureStdout();
-    warnIfMainCannotManage(internalOutput, "usr\"1", "main");
+    warnIfMainCannotManage(internalOutput, "usr\"1", mainRole);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -131,6 +132,8 @@ TEST(AdminOption, WarnedOfOnSixteenAndLaterWithoutIt) {
     EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULEFALSE HOLDSADMINFALSE"), "");
     EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINTRUE"), "");
     EXPECT_EQ(managingWarning("ROLEMISSING ADMINRULETRUE HOLDSADMINFALSE"), "");
+    EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINFALSE", "usr\"1"),
+              "");
     EXPECT_TRUE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
     EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERTRUE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
     EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE"));
