@@ -93,6 +93,74 @@ TEST(RoleMatrix, UnknownRoleIsNamed) {
         << result.output;
 }
 
+// Every verdict and warning against each server major the sites run, started one after
+// another from the packages scripts/pg-majors.sh unpacks (15 is the test cluster).
+// The reports are the same on all of them, but for the ADMIN OPTION warning of 16 and
+// later: a main user that passes without SUPERUSER holds ADMIN OPTION only where it
+// was granted.
+TEST(ServerMajors, EveryMajorGivesTheSameReports) {
+    const std::string majorsDir = ROLEGATE_PG_MAJORS_DIR;
+    const int majors[] = {12, 13, 14, 15, 16, 17, 18};
+    for (int major : majors)
+        if (major != 15 &&
+            access((majorsDir + "/" + std::to_string(major) + "/bin/postgres").c_str(), X_OK) != 0)
+            GTEST_SKIP() << "PostgreSQL " << major << " is not unpacked in " << majorsDir
+                         << ": run scripts/pg-majors.sh " << majorsDir
+                         << " (it needs npm) to test every server major";
+    const std::string grantSql = "create role rg_granted login;\n"
+                                 "grant rg_granted to rg_warn with admin option;\n";
+    runSuperuserSql(grantSql);
+    for (int major : majors) {
+        const std::string bindir =
+            major == 15 ? "" : majorsDir + "/" + std::to_string(major) + "/bin";
+        TestCluster cluster = testCluster();
+        if (major != 15) {
+            startTestCluster(cluster, bindir, clusterSetupSql() + grantSql);
+            if (cluster.port.empty()) {
+                ADD_FAILURE() << "PostgreSQL " << major << " did not start";
+                stopTestCluster(cluster, bindir);
+                continue;
+            }
+        }
+        const std::string noAdmin =
+            major >= 16 ? adminOptionWarning("rg_login", "rg_warn") : std::string();
+        const MatrixRow rows[] = {
+            {"rg_super", kMainOk, kInternalOk},
+            {"rg_warn", kMainOkWithWarnings, kInternalOk},
+            {"rg_dbonly", kMainFailed, kInternalOk},
+            {"rg_login", kMainFailed, kInternalOk},
+            {"rg_nologin", kMainFailed, kInternalFailed},
+            {"rg_rolesonly", kMainFailed, kInternalFailed},
+            {"rg_expired", kMainOkWithWarnings + std::string(kExpiredWarning),
+             kInternalOk + std::string(kExpiredWarning)},
+            {"rg_nolimit", kMainFailed, kInternalOk + std::string(kNoConnectionsWarning)},
+            {"rg_super_nologin", kMainOk + std::string(kNoLoginWarning),
+             kInternalOk + std::string(kNoLoginWarning)},
+        };
+        const std::pair<std::string, std::string> pairs[] = {
+            {"rg_login", kInternalOk + noAdmin},
+            {"rg_granted", kInternalOk},
+        };
+        std::vector<std::pair<std::vector<std::string>, std::string>> checks;
+        for (const MatrixRow& row : rows)
+            checks.push_back(
+                {checkArgs(row.role, row.role), report(row.mainVerdict, row.internalVerdict)});
+        for (const auto& [internal, verdict] : pairs)
+            checks.push_back(
+                {checkArgs("rg_warn", internal), report(kMainOkWithWarnings, verdict)});
+        checks.push_back({checkArgs("rg_absent"),
+                          report(kMainError + kNoRows + "\n" + missingRole("rg_absent"))});
+        for (auto& [args, expected] : checks) {
+            args[3] = cluster.port; // checkArgs names the test cluster's port
+            const ProcessResult result = runRolegate(args, kPasswordLine);
+            EXPECT_EQ(result.output, expected) << "PostgreSQL " << major << ", -m " << args[7];
+            EXPECT_EQ(result.exitCode, 0) << "PostgreSQL " << major;
+        }
+        if (major != 15)
+            stopTestCluster(cluster, bindir);
+    }
+}
+
 TEST(HostileValues, RoleNamesAreMatchedExactly) {
     for (const std::string& name : kHostileRoleNames) {
         const ProcessResult result = runRolegate(checkArgs(name, name), kPasswordLine);
