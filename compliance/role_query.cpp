@@ -3,6 +3,7 @@
 #include "system/command.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -115,12 +116,16 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
                               const std::string& port, const std::string& password) {
     const std::string host =
         isBracketedIpv6(hostname) ? hostname.substr(1, hostname.size() - 2) : hostname;
+    // pg_roles is the same in every database of a server: the user's choice of one
+    // (a pooler's entry, a renamed or closed postgres database) is kept.
+    const char* chosen = std::getenv("PGDATABASE");
+    const std::string database = chosen != nullptr && *chosen != '\0' ? chosen : "postgres";
     return {
         {"PGHOST", host},
         {"PGPORT", port},
         {"PGUSER", pguser},
         {"PGPASSWORD", password},
-        {"PGDATABASE", "postgres"},
+        {"PGDATABASE", database},
         // A server that accepts the connection but never answers (or a firewall that
         // drops it) would otherwise hold psql, and the whole check, for minutes.
         {"PGCONNECT_TIMEOUT", "10"},

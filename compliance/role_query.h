@@ -37,7 +37,8 @@ inline constexpr size_t kLongestName = 63;
 std::string nameAsRead(const std::string& name);
 
 // The libpq variables psql connects with: host (a bracketed IPv6 address without its
-// brackets), port, user, password, the postgres database and a connection timeout.
+// brackets), port, user, password, the database (PGDATABASE when set and not empty,
+// otherwise postgres) and a connection timeout.
 using Variables = std::vector<std::pair<std::string, std::string>>;
 Variables connectionVariables(const std::string& pguser, const std::string& hostname,
                               const std::string& port, const std::string& password);

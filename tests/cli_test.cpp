@@ -161,6 +161,21 @@ TEST(ServerMajors, EveryMajorGivesTheSameReports) {
     }
 }
 
+// The catalog is read in the database the user names, where the postgres database is
+// gone (restored afterwards for the other tests).
+TEST(ServerMajors, PgdatabaseIsTheDatabaseChecked) {
+    runSuperuserSql(testCluster(), "drop database postgres;\n", "template1");
+    const ProcessResult kept =
+        runRolegate(checkArgs("rg_super"), kPasswordLine, {{"PGDATABASE", "template1"}});
+    const ProcessResult fallback =
+        runRolegate(checkArgs("rg_super"), kPasswordLine, {{"PGDATABASE", ""}});
+    runSuperuserSql(testCluster(), "create database postgres;\n", "template1");
+    EXPECT_EQ(kept.output, report(kMainOk)) << kept.errors;
+    EXPECT_EQ(fallback.output, report(std::string(kMainError) + "\n"));
+    EXPECT_NE(fallback.errors.find("\"postgres\" does not exist"), std::string::npos)
+        << fallback.errors;
+}
+
 TEST(HostileValues, RoleNamesAreMatchedExactly) {
     for (const std::string& name : kHostileRoleNames) {
         const ProcessResult result = runRolegate(checkArgs(name, name), kPasswordLine);
