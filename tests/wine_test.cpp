@@ -119,7 +119,7 @@ void expectBothCallsExact(const std::string& output) {
     const DumpedCall main = parseArgvDump(output.substr(0, internalAt));
     const DumpedCall internal = parseArgvDump(output.substr(internalAt));
     EXPECT_EQ(main.args, intendedPsqlArgs(kMainRole));
-    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole));
+    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole, kMainRole));
     const std::map<std::string, std::string> connection = {
         {"PGPASSWORD", kPassword}, {"PGHOST", kHost},          {"PGPORT", kPort},
         {"PGUSER", kUser},         {"PGDATABASE", "postgres"}, {"PGCONNECT_TIMEOUT", "10"}};
