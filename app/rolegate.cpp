@@ -30,25 +30,29 @@ const char kNoSuchPsqlFile[] =
 
 const char kReportNotWritten[] = "ERROR: Could not write the report to standard output";
 
-// Runs one role's query and prints its verdict. A psql that has not finished by the
-// deadline (a server that takes the login and then never answers, say) is stopped,
-// and the check ends as one that could not run.
 // The folder part of a program's path, "" for a bare name.
 std::string folderOf(const std::string& path) {
     const size_t last = path.find_last_of("/\\");
     return last == std::string::npos ? "" : path.substr(0, last);
 }
 
-void checkRole(const std::string& psqlPath, const std::string& roleName, CheckedUser user) {
-    std::string command = buildRoleQueryCommand(psqlPath, roleName);
+// Runs one role's query and prints its verdict; returns what psql printed. A psql that
+// has not finished by the deadline (a server that takes the login and then never
+// answers, say) is stopped, and the check ends as one that could not run.
+// `mainRole` is the main user, whose ADMIN OPTION on the internal user is asked about.
+std::string checkRole(const std::string& psqlPath, const std::string& roleName, CheckedUser user,
+                      const std::string& mainRole = "") {
+    warnIfNameTooLong(roleName);
+    std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
     stripNewlines(command);
     std::string output;
     if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath)) != 0)
         reportStoppedCheck(user, output, kCommandDeadlineSeconds);
     else if (user == CheckedUser::Main)
-        evaluateMainUser(output);
+        evaluateMainUser(output, roleName);
     else
-        evaluateInternalUser(output);
+        evaluateInternalUser(output, roleName);
+    return output;
 }
 
 // psql takes the connection, the password included, from its environment, so that
@@ -100,11 +104,14 @@ int checkRoles(int argc, const char* const argv[]) {
 
     std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
     std::cout << "Validating main user..." << std::endl;
-    checkRole(psqlPath, options.mainuser, CheckedUser::Main);
+    const std::string mainOutput = checkRole(psqlPath, options.mainuser, CheckedUser::Main);
 
     if (!options.internaluser.empty()) {
         std::cout << "\nValidating internal user..." << std::endl;
-        checkRole(psqlPath, options.internaluser, CheckedUser::Internal);
+        const std::string internalOutput =
+            checkRole(psqlPath, options.internaluser, CheckedUser::Internal, options.mainuser);
+        if (passesWithoutSuperuser(mainOutput))
+            warnIfMainCannotManage(internalOutput, options.internaluser, options.mainuser);
     }
     // A report lost on the way (a full disk, a closed standard output) must not pass
     // for one read: a script finding no FAILED line in an empty file takes the roles

@@ -1,6 +1,9 @@
 #include "compliance/verdicts.h"
 
+#include "compliance/role_query.h"
+
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -13,13 +16,67 @@ bool readAttribute(const std::string& output, const std::string& prefix) {
 const char kMainError[] = "ERROR: Could not execute main user compliant check";
 const char kInternalError[] = "ERROR: Could not execute internal user compliant check";
 
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+int hexValue(char c) {
+    return c <= '9' ? c - '0' : c - 'a' + 10;
+}
+
+// The names that follow each OTHERCASE, as the hex of their bytes, in the output.
+std::vector<std::string> otherCaseNames(const std::string& output) {
+    static const std::string kOtherCase = "OTHERCASE";
+    std::vector<std::string> names;
+    for (size_t at = output.find(kOtherCase); at != std::string::npos;
+         at = output.find(kOtherCase, at)) {
+        at += kOtherCase.size();
+        std::string name;
+        for (; at + 1 < output.size() && isHexDigit(output[at]) && isHexDigit(output[at + 1]);
+             at += 2)
+            name.push_back(static_cast<char>(hexValue(output[at]) * 16 + hexValue(output[at + 1])));
+        if (!name.empty())
+            names.push_back(name);
+    }
+    return names;
+}
+
+// The server answered, but no role has the name: say so, and name the roles that
+// differ from it only in case, the common slip of a name created without quotes.
+void reportMissingRole(const std::string& output, const std::string& roleName) {
+    std::cout << "ERROR: No role named \"" << roleName << "\" exists on the server";
+    const std::vector<std::string> others = otherCaseNames(output);
+    for (size_t i = 0; i < others.size(); ++i)
+        std::cout << (i == 0 ? "; " : ", ") << "\"" << others[i] << "\"";
+    if (!others.empty())
+        std::cout << (others.size() == 1 ? " differs" : " differ")
+                  << " from it only in case. PostgreSQL stores a name written without double "
+                     "quotes in lower case (CREATE ROLE Halvern_Main stores halvern_main): give "
+                     "the name as it is stored";
+    std::cout << std::endl;
+}
+
+bool answered(const std::string& output) {
+    return hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE");
+}
+
 // psql printed a row for the role only if a SUPERUSER marker is there; anything else
 // (no connection, wrong password, unknown role) is shown to the user as it came.
-bool answeredQuery(const std::string& output, const char* errorText) {
-    if (hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE"))
+bool answeredQuery(const std::string& output, const char* errorText, const std::string& roleName) {
+    if (answered(output))
         return true;
     std::cout << errorText << "\n" << output << std::endl;
+    if (hasMarker(output, "ROLEMISSING"))
+        reportMissingRole(output, roleName);
     return false;
+}
+
+// A name as an SQL identifier: in double quotes, each one inside doubled.
+std::string quotedIdentifier(const std::string& name) {
+    std::string quoted = "\"";
+    for (char c : name)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
 }
 
 // A role that passes may still be unable to log in, and Halvern then cannot connect
@@ -52,8 +109,8 @@ RoleAttributes readRoleAttributes(const std::string& output) {
     return attributes;
 }
 
-int evaluateMainUser(const std::string& output) {
-    if (!answeredQuery(output, kMainError))
+int evaluateMainUser(const std::string& output, const std::string& roleName) {
+    if (!answeredQuery(output, kMainError, roleName))
         return 1;
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser) {
@@ -74,8 +131,8 @@ int evaluateMainUser(const std::string& output) {
     return 0;
 }
 
-int evaluateInternalUser(const std::string& output) {
-    if (!answeredQuery(output, kInternalError))
+int evaluateInternalUser(const std::string& output, const std::string& roleName) {
+    if (!answeredQuery(output, kInternalError, roleName))
         return 1;
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser || role.login) {
@@ -86,6 +143,34 @@ int evaluateInternalUser(const std::string& output) {
         std::cout << "WARNINGS: Your user doesn't have LOGIN privilege" << std::endl;
     }
     return 0;
+}
+
+bool passesWithoutSuperuser(const std::string& mainOutput) {
+    const RoleAttributes role = readRoleAttributes(mainOutput);
+    return answered(mainOutput) && !role.superuser && role.createdb && role.createrole &&
+           role.login;
+}
+
+// Since PostgreSQL 16 CREATEROLE lets a role alter, grant and drop only the roles on
+// which it holds ADMIN OPTION (which it gets for the roles it creates itself).
+void warnIfMainCannotManage(const std::string& internalOutput, const std::string& internalRole,
+                            const std::string& mainRole) {
+    // A role that is its own internal user manages itself as it may (its password).
+    if (nameAsRead(internalRole) == nameAsRead(mainRole) || !answered(internalOutput) ||
+        !hasMarker(internalOutput, "ADMINRULETRUE") || readAttribute(internalOutput, "HOLDSADMIN"))
+        return;
+    std::cout << "WARNING: The main user holds no ADMIN OPTION on the internal user: on "
+                 "PostgreSQL 16 and later it cannot alter, grant or drop it. To let it, run: GRANT "
+              << quotedIdentifier(internalRole) << " TO " << quotedIdentifier(mainRole)
+              << " WITH ADMIN OPTION" << std::endl;
+}
+
+void warnIfNameTooLong(const std::string& roleName) {
+    if (roleName.size() <= kLongestName)
+        return;
+    std::cout << "WARNING: The name \"" << roleName << "\" is longer than " << kLongestName
+              << " bytes, and PostgreSQL reads only its first " << kLongestName
+              << " bytes: the role checked is \"" << nameAsRead(roleName) << "\"" << std::endl;
 }
 
 int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds) {

@@ -21,12 +21,27 @@ RoleAttributes readRoleAttributes(const std::string& output);
 
 // Print the verdict for the main or the internal user from the role query's output.
 // Return 0 after a verdict, 1 when the output holds no answer to the query (the
-// error is printed followed by the output itself).
+// error is printed followed by the output itself, and, when the server said that no
+// role is named `roleName`, a line saying so that names any role whose name differs
+// from it only in case).
 // A passing verdict is followed by a warning for each reason the role still cannot
 // log in: a superuser without LOGIN, an expired password, or (for a role that is no
 // superuser) a connection limit of 0.
-int evaluateMainUser(const std::string& output);
-int evaluateInternalUser(const std::string& output);
+int evaluateMainUser(const std::string& output, const std::string& roleName = "");
+int evaluateInternalUser(const std::string& output, const std::string& roleName = "");
+
+// Whether the main user's output holds the verdict OK without SUPERUSER.
+bool passesWithoutSuperuser(const std::string& mainOutput);
+
+// After the internal user's verdict, for a main user that passes without SUPERUSER:
+// prints a warning when the server is 16 or later and the main user holds no ADMIN
+// OPTION on the internal user, which it then cannot alter, grant or drop.
+void warnIfMainCannotManage(const std::string& internalOutput, const std::string& internalRole,
+                            const std::string& mainRole);
+
+// Prints a warning, naming the role the server looks for instead, when `roleName` is
+// longer than PostgreSQL's names may be.
+void warnIfNameTooLong(const std::string& roleName);
 
 // The role query did not finish within `seconds` and was stopped: prints the main or
 // the internal user's error, what psql printed until then, and a line saying so.

@@ -3,7 +3,10 @@
 #include "system/command.h"
 #include "system/program.h"
 
+#include <algorithm>
+#include <functional>
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -27,6 +30,33 @@ std::string withoutLineEnds(std::string text) {
     return text;
 }
 
+// The major versions above 16 that end lines of `listing`, newest first, each once.
+std::vector<int> newerVersions(const std::string& listing) {
+    std::vector<int> versions;
+    size_t start = 0;
+    while (start < listing.size()) {
+        size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string line = withoutLineEnds(listing.substr(start, end - start));
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\\'))
+            line.pop_back();
+        size_t digits = line.size();
+        while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9')
+            --digits;
+        const std::string number = line.substr(digits);
+        if (!number.empty() && number.size() <= 3 && number[0] != '0') {
+            const int version = std::stoi(number);
+            if (version > 16)
+                versions.push_back(version);
+        }
+        start = end + 1;
+    }
+    std::sort(versions.begin(), versions.end(), std::greater<int>());
+    versions.erase(std::unique(versions.begin(), versions.end()), versions.end());
+    return versions;
+}
+
 } // namespace
 
 const PsqlSearch& windowsPsqlSearch() {
@@ -43,6 +73,7 @@ const PsqlSearch& windowsPsqlSearch() {
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: C:\\Program Files\\PostgreSQL\\12\\bin\\psql.exe]",
         true,
+        "\"\"{SYSTEM}\\reg.exe\" Query HKLM\\SOFTWARE\\PostgreSQL\\Installations\"",
     };
     return search;
 }
@@ -61,6 +92,9 @@ const PsqlSearch& posixPsqlSearch() {
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: /usr/lib/postgresql/16/bin/psql]",
         false,
+        "for d in /usr/lib/postgresql/* /usr/pgsql-* /opt/homebrew/opt/postgresql@* "
+        "/usr/local/opt/postgresql@* /Applications/Postgres.app/Contents/Versions/*; do "
+        "echo \"$d\"; done",
     };
     return search;
 }
@@ -85,25 +119,35 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
     }
 
     const std::string installationProbe = withSystemFolder(search.installationProbe);
-    for (int version = 16; version >= 12; --version) {
+    const auto found = [&](int version) {
         const std::string baseDirectory = runCommand(forVersion(installationProbe, version));
-        if (baseDirectory.find(search.installationHit) != std::string::npos) {
-            if (!search.checksFiles) {
-                // The line feed that ends the output stays here; it is removed with every
-                // other line feed once the role command is finished.
-                psqlPath = baseDirectory + search.binarySuffix;
-                return 0;
-            }
-            // A registry entry may outlive its installation, and a base directory holding
-            // % would not name the file cmd.exe runs: then the next version is tried.
-            const std::string file =
-                withoutLineEnds(systemOutputText(baseDirectory)) + search.binarySuffix;
-            if (isProgramFile(file)) {
-                psqlPath = file;
-                return 0;
-            }
+        if (baseDirectory.find(search.installationHit) == std::string::npos)
+            return false;
+        if (!search.checksFiles) {
+            // The line feed that ends the output stays here; it is removed with every
+            // other line feed once the role command is finished.
+            psqlPath = baseDirectory + search.binarySuffix;
+            return true;
         }
+        // A registry entry may outlive its installation, and a base directory holding
+        // % would not name the file cmd.exe runs: then the next version is tried.
+        const std::string file =
+            withoutLineEnds(systemOutputText(baseDirectory)) + search.binarySuffix;
+        if (!isProgramFile(file))
+            return false;
+        psqlPath = file;
+        return true;
+    };
+    for (int version = 16; version >= 12; --version) {
+        if (found(version))
+            return 0;
         std::cout << forVersion(search.missMessage, version) << std::endl;
     }
+    // Releases newer than 16, as the installations there are name them.
+    if (search.installationListing.empty())
+        return 1;
+    for (int version : newerVersions(runCommand(withSystemFolder(search.installationListing))))
+        if (found(version))
+            return 0;
     return 1;
 }

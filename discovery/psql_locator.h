@@ -16,6 +16,9 @@ struct PsqlSearch {
     // entry may outlive its installation); otherwise the installation probe checks the
     // file itself.
     bool checksFiles = false;
+    // Lists the installations there are, one a line, each line ending in its major
+    // version: those newer than 16 are probed, newest first, when 16 to 12 missed.
+    std::string installationListing;
 };
 
 // The searches for Windows (the registry entries of the PostgreSQL installer) and for
@@ -29,6 +32,7 @@ std::string forVersion(const std::string& text, int version);
 
 // Decides the psql path. Returns 0 when psql is on the search path (the path becomes the
 // file found there, which the shell would run for the name) or in an installation of
-// PostgreSQL 16 down to 12 (the path becomes that installation's psql); prints one line
-// for each version probed in vain and returns 1 when neither, leaving the path unchanged.
+// PostgreSQL 16 down to 12, or else of a newer one, newest first (the path becomes that
+// installation's psql); prints one line for each of 16 to 12 probed in vain and returns 1
+// when none is found, leaving the path unchanged.
 int locatePsql(std::string& psqlPath, const PsqlSearch& search = platformPsqlSearch());

@@ -45,6 +45,7 @@ test  locales                      path     /usr/share/i18n/charmaps/SHIFT_JIS.g
 test  npm                          command  npm
 test  nodejs                       command  node
 test  llvm                         command  llvm-objdump
+test  openssl                      command  openssl
 TABLE
 
 usage() {

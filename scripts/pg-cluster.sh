@@ -7,22 +7,33 @@
 #                                      kept in DIR/port). The superuser is "postgres".
 #   pg-cluster.sh stop DIR             stop that server and remove DIR.
 #
-# Run as root, the server runs as the "postgres" user.
+# Run as root, the server runs as the "postgres" user. With PG_BINDIR set, the server
+# is the one in that folder (initdb, pg_ctl and postgres, their libraries in
+# PG_BINDIR/../lib, as scripts/pg-majors.sh unpacks them); otherwise the newest one
+# installed.
 set -euo pipefail
 
 find_bindir() {
     local dir
+    if [ -n "${PG_BINDIR:-}" ]; then
+        echo "$PG_BINDIR"
+        return
+    fi
     for dir in $(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V -r); do
         [ -x "$dir/pg_ctl" ] && { echo "$dir"; return; }
     done
     dirname "$(command -v pg_ctl)"
 }
 
+# runuser starts the command with a fresh environment: the library path is handed on
+# explicitly.
 as_server() {
+    local libs=()
+    [ -n "${PG_BINDIR:-}" ] && libs=(env "LD_LIBRARY_PATH=$PG_BINDIR/../lib")
     if [ "$(id -u)" -eq 0 ]; then
-        runuser -u postgres -- "$@"
+        runuser -u postgres -- "${libs[@]}" "$@"
     else
-        "$@"
+        "${libs[@]}" "$@"
     fi
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds rolegate and runs every test:
 #   - unit tests, and the built tool against a throwaway PostgreSQL server with real
-#     psql and a real terminal;
+#     psql and a real terminal, its verdicts also against servers 12 to 18
+#     (scripts/pg-majors.sh);
 #   - the Windows build (mingw-w64) and its tests under wine, some through a Windows
 #     psql.exe built from PostgreSQL's sources (scripts/windows-psql.sh);
 #   - the macOS builds for Intel and Apple silicon, cross-compiled with Zig (fetched
@@ -28,14 +29,17 @@ scripts/macos-build.sh
 step "Windows psql.exe for the wine tests (built once, kept in build-windows/windows-psql)"
 scripts/windows-psql.sh build-windows/windows-psql
 
+step "servers of PostgreSQL 12 to 18 for the tests (fetched once, kept in build/pg-majors)"
+scripts/pg-majors.sh build/pg-majors > /dev/null
+
 step "native build and tests (with the Windows build under wine)"
-cmake --preset default -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows" \
+cmake --preset default -DROLEGATE_PG_MAJORS_DIR="$PWD/build/pg-majors" -DROLEGATE_WINDOWS_BUILD_DIR="$PWD/build-windows" \
     -DROLEGATE_WINDOWS_PSQL_DIR="$PWD/build-windows/windows-psql/bin" > /dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure
 
 step "the native tests under ASan, UBSan and LeakSanitizer"
-cmake --preset asan > /dev/null
+cmake --preset asan -DROLEGATE_PG_MAJORS_DIR="$PWD/build/pg-majors" > /dev/null
 cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure

@@ -73,6 +73,8 @@ class PsqlLocator : public ::testing::Test {
         search_.installationProbe = "for d in " + root_ + "/first/{N} " + root_ +
                                     "/second/{N}; do if [ -x \"$d/bin/psql\" ]; then echo "
                                     "\"$d\"; break; fi; done";
+        search_.installationListing =
+            "for d in " + root_ + "/first/* " + root_ + "/second/*; do echo \"$d\"; done";
     }
     void TearDown() override {
         searchPath_.reset();
@@ -115,13 +117,19 @@ TEST_F(PsqlLocator, NewestInstallationWinsAfterTheMissesAbove) {
     EXPECT_EQ(printed, missLine(16) + missLine(15));
 }
 
-TEST_F(PsqlLocator, OnlyVersionsSixteenToTwelveAreProbed) {
+// Past the five misses, the newest installation above 16 there is; 11 is never used.
+TEST_F(PsqlLocator, NewerInstallationsAreFoundNewestFirst) {
     install("first/17");
+    install("second/18");
     install("first/11");
+    install("first/19", false); // not executable: not an installation
     std::string path = "psql", printed;
-    EXPECT_EQ(locate(path, printed), 1);
-    EXPECT_EQ(path, "psql");
+    EXPECT_EQ(locate(path, printed), 0);
+    EXPECT_EQ(path, root_ + "/second/18\n/bin/psql");
     EXPECT_EQ(printed, missLine(16) + missLine(15) + missLine(14) + missLine(13) + missLine(12));
+    fs::remove_all(root_ + "/first/17");
+    fs::remove_all(root_ + "/second/18");
+    EXPECT_EQ(locate(path, printed), 1);
 }
 
 TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {

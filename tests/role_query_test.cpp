@@ -9,16 +9,31 @@
 namespace {
 
 const std::string kHalvernQuery =
-    "select case when rolsuper then 'SUPERUSERTRUE' else 'SUPERUSERFALSE' end as rolsuper, "
-    "case when rolcreatedb then 'CREATEDBTRUE' else 'CREATEDBFALSE' end as rolcreatedb, case "
-    "when rolcreaterole then 'CREATEROLETRUE' else 'CREATEROLEFALSE' end as rolcreaterole, case "
-    "when rolcanlogin then 'LOGINTRUE' else 'LOGINFALSE' end as rolcanlogin, case when "
-    "rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then 'PASSWORDEXPIREDTRUE' else "
-    "'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when rolconnlimit OPERATOR(pg_catalog.=) 0 "
-    "then 'CONNLIMITZEROTRUE' else 'CONNLIMITZEROFALSE' end as rolconnlimit from "
-    "pg_catalog.pg_roles where rolname OPERATOR(pg_catalog.=) "
-    "pg_catalog.convert_from(pg_catalog.decode('68616c7665726e', 'hex'), "
-    "'UTF8')::pg_catalog.name;";
+    "select case when r.oid is null then null when r.rolsuper then 'SUPERUSERTRUE' else "
+    "'SUPERUSERFALSE' end as rolsuper, case when r.oid is null then null when r.rolcreatedb "
+    "then 'CREATEDBTRUE' else 'CREATEDBFALSE' end as rolcreatedb, case when r.oid is null "
+    "then null when r.rolcreaterole then 'CREATEROLETRUE' else 'CREATEROLEFALSE' end as "
+    "rolcreaterole, case when r.oid is null then null when r.rolcanlogin then 'LOGINTRUE' "
+    "else 'LOGINFALSE' end as rolcanlogin, case when r.oid is null then null when "
+    "r.rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then 'PASSWORDEXPIREDTRUE' else "
+    "'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when r.oid is null then null when "
+    "r.rolconnlimit OPERATOR(pg_catalog.=) 0 then 'CONNLIMITZEROTRUE' else "
+    "'CONNLIMITZEROFALSE' end as rolconnlimit, case when r.oid is null then null when "
+    "pg_catalog.current_setting('server_version_num')::pg_catalog.int4 "
+    "OPERATOR(pg_catalog.>=) 160000 then 'ADMINRULETRUE' else 'ADMINRULEFALSE' end as "
+    "adminrule, case when r.oid is null then null when pg_catalog.pg_has_role(m.oid, r.oid, "
+    "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as "
+    "mainadmin, case when r.oid is null then pg_catalog.concat('ROLEMISSING', (select "
+    "pg_catalog.string_agg(pg_catalog.concat('OTHERCASE', "
+    "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), ' "
+    "' order by o.rolname) from pg_catalog.pg_roles o where "
+    "pg_catalog.lower(o.rolname::pg_catalog.text) OPERATOR(pg_catalog.=) "
+    "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values "
+    "(pg_catalog.convert_from(pg_catalog.decode('68616c7665726e', 'hex'), "
+    "'UTF8')::pg_catalog.name, pg_catalog.convert_from(pg_catalog.decode('', 'hex'), "
+    "'UTF8')::pg_catalog.name)) as v(n, a) left join pg_catalog.pg_roles r on r.rolname "
+    "OPERATOR(pg_catalog.=) v.n left join pg_catalog.pg_roles m on m.rolname "
+    "OPERATOR(pg_catalog.=) v.a;";
 
 TEST(RoleQueryCommand, CommandsForAPlainRole) {
     std::string shellQuery = kHalvernQuery;

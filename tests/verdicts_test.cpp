@@ -1,5 +1,7 @@
 #include "compliance/verdicts.h"
 
+#include "compliance/role_query.h"
+
 #include "support/report.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,7 @@ namespace {
 
 std::string mainVerdict(const std::string& output, int expectedStatus = 0) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateMainUser(output), expectedStatus);
+    EXPECT_EQ(evaluateMainUser(output, "Halvern_Main"), expectedStatus);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -98,6 +100,60 @@ TEST(VerdictGate, OutputWithoutAnAnswerIsShownAfterTheError) {
     // Markers are case-sensitive and the headings never count as one.
     EXPECT_EQ(mainVerdict("superusertrue rolsuper LOGINTRUE", 1),
               std::string(kMainError) + "superusertrue rolsuper LOGINTRUE\n");
+}
+
+// The server's answer for a missing role is no verdict either, but names the role, and
+// the roles whose names differ from it only in case.
+TEST(VerdictGate, MissingRoleIsNamed) {
+    const std::string none = "  |  | ROLEMISSING\n(1 row)\n\n";
+    EXPECT_EQ(mainVerdict(none, 1), kMainError + none + "\n" + missingRole("Halvern_Main"));
+    const std::string two = "  | ROLEMISSINGOTHERCASE48414c OTHERCASE68616c\n(1 row)\n\n";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(evaluateInternalUser(two, "Hal"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              kInternalError + two + "\n" + missingRole("Hal", "\"HAL\", \"hal\"", true));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(evaluateMainUser(none + "OTHERCASE68616c", "Hal"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              kMainError + none + "OTHERCASE68616c\n" + missingRole("Hal", "\"hal\""));
+}
+
+std::string managingWarning(const std::string& internalOutput,
+                            const std::string& mainRole = "main") {
+    testing::internal::CaptureStdout();
+    warnIfMainCannotManage(internalOutput, "usr\"1", mainRole);
+    return testing::internal::GetCapturedStdout();
+}
+
+// Only a server of 16 or later, and only without ADMIN OPTION, and only for an answer.
+TEST(AdminOption, WarnedOfOnSixteenAndLaterWithoutIt) {
+    EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINFALSE"),
+              adminOptionWarning("usr\"\"1", "main"));
+    EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULEFALSE HOLDSADMINFALSE"), "");
+    EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINTRUE"), "");
+    EXPECT_EQ(managingWarning("ROLEMISSING ADMINRULETRUE HOLDSADMINFALSE"), "");
+    EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINFALSE", "usr\"1"),
+              "");
+    EXPECT_TRUE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
+    EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERTRUE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
+    EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE"));
+    EXPECT_FALSE(passesWithoutSuperuser("CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
+}
+
+// The server keeps the first 63 bytes of a name, without the piece of a character cut.
+TEST(LongName, WarnedOfWithTheNameTheServerReads) {
+    const std::string ascii(63, 'a');
+    EXPECT_EQ(nameAsRead(ascii), ascii);
+    EXPECT_EQ(nameAsRead(ascii + "b"), ascii);
+    std::string accents; // 32 two-byte characters: the 32nd would span bytes 63 and 64
+    for (int i = 0; i < 32; ++i)
+        accents += "\xC3\xA9";
+    EXPECT_EQ(nameAsRead(accents), accents.substr(0, 62));
+    testing::internal::CaptureStdout();
+    warnIfNameTooLong(ascii);
+    warnIfNameTooLong(accents);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              longNameWarning(accents, accents.substr(0, 62)));
 }
 
 TEST(RoleAttributes, MissingMarkersReadAsFalse) {

@@ -119,7 +119,7 @@ void expectBothCallsExact(const std::string& output) {
     const DumpedCall main = parseArgvDump(output.substr(0, internalAt));
     const DumpedCall internal = parseArgvDump(output.substr(internalAt));
     EXPECT_EQ(main.args, intendedPsqlArgs(kMainRole));
-    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole));
+    EXPECT_EQ(internal.args, intendedPsqlArgs(kInternalRole, kMainRole));
     const std::map<std::string, std::string> connection = {
         {"PGPASSWORD", kPassword}, {"PGHOST", kHost},          {"PGPORT", kPort},
         {"PGUSER", kUser},         {"PGDATABASE", "postgres"}, {"PGCONNECT_TIMEOUT", "10"}};
@@ -379,8 +379,10 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
         {"rg_super", "rg_super", report(kMainOk, kInternalOk)},
         {"rg_warn", "rg_login", report(kMainOkWithWarnings, kInternalOk)},
         {"rg_login", "rg_nologin", report(kMainFailed, kInternalFailed)},
-        {"rg_nologin", "rg_absent", report(kMainFailed, kInternalError + kNoRows + "\n")},
-        {"rg_absent", "rg_warn", report(kMainError + kNoRows + "\n", kInternalOk)},
+        {"rg_nologin", "rg_absent",
+         report(kMainFailed, kInternalError + kNoRows + "\n" + missingRole("rg_absent"))},
+        {"rg_absent", "rg_warn",
+         report(kMainError + kNoRows + "\n" + missingRole("rg_absent"), kInternalOk)},
         {"rg_expired", "rg_nolimit",
          report(kMainOkWithWarnings + std::string(kExpiredWarning),
                 kInternalOk + std::string(kNoConnectionsWarning))},
@@ -406,6 +408,22 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
                                                                     << windows.errors;
         EXPECT_EQ(windows.exitCode, linux.exitCode) << which;
     }
+}
+
+// The newest release installed alone, as its installer leaves it: the key of 18 only,
+// psql not on the search path. It is found after the five misses for 16 to 12.
+TEST_F(RealPsql, NewestReleaseAloneIsFoundInTheRegistry) {
+    removeInstallation(15);
+    const fs::path programs = fs::path(gPrefix) / "drive_c" / "Program Files" / "PostgreSQL";
+    fs::create_directories(programs / "18");
+    fs::copy(programs / "15" / "bin", programs / "18" / "bin",
+             fs::copy_options::recursive | fs::copy_options::skip_existing);
+    setBaseDirectory(18, "C:\\Program Files\\PostgreSQL\\18");
+    const ProcessResult result =
+        runWine(withArgs(kWindowsBuild + "/rolegate.exe", checkArgs("rg_super")),
+                kConnectingPassword + "\r\n");
+    removeInstallation(18);
+    EXPECT_EQ(result.output, missLines(16, 12) + report(kMainOk)) << result.errors;
 }
 
 // The same under the ANSI code pages of Western (1252), Japanese (932) and Chinese (936)

@@ -23,31 +23,45 @@ const TestCluster& testCluster() {
     return gCluster;
 }
 
-void runSuperuserSql(const std::string& sql) {
+void runSuperuserSql(const TestCluster& cluster, const std::string& sql,
+                     const std::string& database) {
     const ProcessResult result =
         runProcess({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
-                    gCluster.port, "-U", "postgres", "-d", "postgres", "-f", "-"},
-                   sql, {{"PGPASSWORD", gCluster.superuserPassword}});
+                    cluster.port, "-U", "postgres", "-d", database, "-f", "-"},
+                   sql, {{"PGPASSWORD", cluster.superuserPassword}});
     ASSERT_EQ(result.exitCode, 0) << result.errors;
 }
 
-void ClusterEnvironment::SetUp() {
+void runSuperuserSql(const std::string& sql) {
+    runSuperuserSql(gCluster, sql);
+}
+
+void startTestCluster(TestCluster& cluster, const std::string& bindir,
+                      const std::string& setupSql) {
     char pattern[] = "/tmp/rolegate-test-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    gCluster.dir = pattern;
-    gCluster.socketDir = gCluster.dir + "/socket";
-    gCluster.superuserPassword = "super-secret-4711";
-    const ProcessResult started =
-        runProcess({kScript, "start", gCluster.dir, gCluster.superuserPassword}, "");
+    cluster.dir = pattern;
+    cluster.socketDir = cluster.dir + "/socket";
+    cluster.superuserPassword = "super-secret-4711";
+    const ProcessResult started = runProcess(
+        {kScript, "start", cluster.dir, cluster.superuserPassword}, "", {{"PG_BINDIR", bindir}});
     ASSERT_EQ(started.exitCode, 0) << started.errors;
-    gCluster.port = started.output.substr(0, started.output.find('\n'));
-    runSuperuserSql(setupSql_);
+    cluster.port = started.output.substr(0, started.output.find('\n'));
+    runSuperuserSql(cluster, setupSql);
+}
+
+void stopTestCluster(const TestCluster& cluster, const std::string& bindir) {
+    if (!cluster.dir.empty())
+        runProcess({kScript, "stop", cluster.dir}, "", {{"PG_BINDIR", bindir}});
+}
+
+void ClusterEnvironment::SetUp() {
+    startTestCluster(gCluster, "", setupSql_);
 }
 
 void ClusterEnvironment::TearDown() {
-    if (!gCluster.dir.empty())
-        runProcess({kScript, "stop", gCluster.dir}, "");
+    stopTestCluster(gCluster, "");
 }
 
 int bindLoopbackPort(std::string& port) {

@@ -20,6 +20,14 @@ const TestCluster& testCluster();
 
 // Runs SQL as the superuser; fails the test on any error.
 void runSuperuserSql(const std::string& sql);
+void runSuperuserSql(const TestCluster& cluster, const std::string& sql,
+                     const std::string& database = "postgres");
+
+// Starts a throwaway server from the initdb, pg_ctl and postgres in `bindir` (empty:
+// the newest installed) and runs `setupSql` in it; `cluster.port` stays empty when it
+// could not start (the test has failed then).
+void startTestCluster(TestCluster& cluster, const std::string& bindir, const std::string& setupSql);
+void stopTestCluster(const TestCluster& cluster, const std::string& bindir);
 
 class ClusterEnvironment : public ::testing::Environment {
   public:

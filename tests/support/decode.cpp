@@ -55,6 +55,6 @@ std::string roleInQuery(const std::string& sql) {
     return fromHex(hex);
 }
 
-std::vector<std::string> intendedPsqlArgs(const std::string& role) {
-    return {"-X", "-w", "-c", roleQuerySql(role)};
+std::vector<std::string> intendedPsqlArgs(const std::string& role, const std::string& adminRole) {
+    return {"-X", "-w", "-c", roleQuerySql(role, adminRole)};
 }

@@ -16,5 +16,7 @@ DumpedCall parseArgvDump(const std::string& output);
 // "<no role>" when the query holds none.
 std::string roleInQuery(const std::string& sql);
 
-// The arguments psql must receive, after its own name, to check `role`.
-std::vector<std::string> intendedPsqlArgs(const std::string& role);
+// The arguments psql must receive, after its own name, to check `role`, with
+// `adminRole` the main user whose ADMIN OPTION on it is asked.
+std::vector<std::string> intendedPsqlArgs(const std::string& role,
+                                          const std::string& adminRole = "");

@@ -29,11 +29,45 @@ inline constexpr const char* kExpiredWarning =
 inline constexpr const char* kNoConnectionsWarning =
     "WARNING: The role's connection limit is 0: it cannot connect\n";
 
-// What psql prints for a role that does not exist.
+// What psql prints for a role that does not exist, when no other differs only in case.
 inline const std::string kNoRows =
-    " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin | rolvaliduntil | rolconnlimit \n"
-    "----------+-------------+---------------+-------------+---------------+--------------\n"
-    "(0 rows)\n\n";
+    " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin | rolvaliduntil | rolconnlimit | "
+    "adminrule | mainadmin |   missing   \n"
+    "----------+-------------+---------------+-------------+---------------+--------------+-"
+    "----------+-----------+-------------\n"
+    "          |             |               |             |               |              | "
+    "          |           | ROLEMISSING\n"
+    "(1 row)\n\n";
+
+// The line that names a missing role, and the roles whose names differ from it only in
+// case, each in double quotes and separated by ", ".
+inline std::string missingRole(const std::string& name, const std::string& otherCase = "",
+                               bool several = false) {
+    std::string line = "ERROR: No role named \"" + name + "\" exists on the server";
+    if (!otherCase.empty())
+        line += "; " + otherCase + (several ? " differ" : " differs") +
+                " from it only in case. PostgreSQL stores a name written without double quotes "
+                "in lower case (CREATE ROLE Halvern_Main stores halvern_main): give the name as "
+                "it is stored";
+    return line + "\n";
+}
+
+// The internal user's warning on PostgreSQL 16 and later, for a main user that passes
+// without SUPERUSER and holds no ADMIN OPTION on it.
+inline std::string adminOptionWarning(const std::string& internalRole,
+                                      const std::string& mainRole) {
+    return "WARNING: The main user holds no ADMIN OPTION on the internal user: on PostgreSQL 16 "
+           "and later it cannot alter, grant or drop it. To let it, run: GRANT \"" +
+           internalRole + "\" TO \"" + mainRole + "\" WITH ADMIN OPTION\n";
+}
+
+// The warning before the verdict for a name longer than 63 bytes.
+inline std::string longNameWarning(const std::string& name, const std::string& checked) {
+    return "WARNING: The name \"" + name +
+           "\" is longer than 63 bytes, and PostgreSQL reads only its first 63 bytes: the role "
+           "checked is \"" +
+           checked + "\"\n";
+}
 
 inline constexpr const char* kPasswordPrompt = "Please enter database password:\n";
 inline constexpr const char* kResultsHeading =
