@@ -47,8 +47,9 @@ struct MatrixRow {
     std::string internalVerdict;
 };
 
-TEST(RoleMatrix, EachRoleGetsItsVerdict) {
-    const MatrixRow rows[] = {
+// Each role of the test clusters with the verdicts it gets as main and as internal user.
+std::vector<MatrixRow> verdictMatrix() {
+    return {
         {"rg_super", kMainOk, kInternalOk},
         {"rg_warn", kMainOkWithWarnings, kInternalOk},
         {"rg_dbonly", kMainFailed, kInternalOk},
@@ -62,7 +63,10 @@ TEST(RoleMatrix, EachRoleGetsItsVerdict) {
         {"rg_super_nologin", kMainOk + std::string(kNoLoginWarning),
          kInternalOk + std::string(kNoLoginWarning)},
     };
-    for (const MatrixRow& row : rows) {
+}
+
+TEST(RoleMatrix, EachRoleGetsItsVerdict) {
+    for (const MatrixRow& row : verdictMatrix()) {
         const ProcessResult result = runRolegate(checkArgs(row.role, row.role), kPasswordLine);
         EXPECT_EQ(result.exitCode, 0) << row.role;
         EXPECT_EQ(result.output, report(row.mainVerdict, row.internalVerdict)) << row.role;
@@ -124,19 +128,7 @@ TEST(ServerMajors, EveryMajorGivesTheSameReports) {
         }
         const std::string noAdmin =
             major >= 16 ? adminOptionWarning("rg_login", "rg_warn") : std::string();
-        const MatrixRow rows[] = {
-            {"rg_super", kMainOk, kInternalOk},
-            {"rg_warn", kMainOkWithWarnings, kInternalOk},
-            {"rg_dbonly", kMainFailed, kInternalOk},
-            {"rg_login", kMainFailed, kInternalOk},
-            {"rg_nologin", kMainFailed, kInternalFailed},
-            {"rg_rolesonly", kMainFailed, kInternalFailed},
-            {"rg_expired", kMainOkWithWarnings + std::string(kExpiredWarning),
-             kInternalOk + std::string(kExpiredWarning)},
-            {"rg_nolimit", kMainFailed, kInternalOk + std::string(kNoConnectionsWarning)},
-            {"rg_super_nologin", kMainOk + std::string(kNoLoginWarning),
-             kInternalOk + std::string(kNoLoginWarning)},
-        };
+        const std::vector<MatrixRow> rows = verdictMatrix();
         const std::pair<std::string, std::string> pairs[] = {
             {"rg_login", kInternalOk + noAdmin},
             {"rg_granted", kInternalOk},
