@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -77,9 +78,15 @@ TEST(PasswordPrompt, SignalsWhileWaitingRestoreEchoAndStillEndTheRun) {
         const char* keys; // typed on the terminal, or empty to send `signal` directly
         int signal;
     };
-    const Interruption interruptions[] = {
-        {"\x03", SIGINT}, {"\x1c", SIGQUIT}, {"", SIGTERM}, {"", SIGHUP}, {"", SIGPIPE},
-        {"", SIGUSR1},    {"", SIGALRM},     {"", SIGPWR},  {"", SIGSYS}, {"", SIGRTMIN + 1}};
+    std::vector<Interruption> interruptions = {{"\x03", SIGINT}, {"\x1c", SIGQUIT}, {"", SIGTERM},
+                                               {"", SIGHUP},     {"", SIGPIPE},     {"", SIGUSR1},
+                                               {"", SIGALRM},    {"", SIGSYS}};
+#ifdef SIGPWR
+    interruptions.push_back({"", SIGPWR});
+#endif
+#ifdef SIGRTMIN
+    interruptions.push_back({"", SIGRTMIN + 1});
+#endif
     for (const Interruption& interruption : interruptions) {
         TerminalSession session = startAtPrompt("rg_super");
         ASSERT_FALSE(terminalEchoes(session));
