@@ -56,6 +56,11 @@ void reportMissingRole(const std::string& output, const std::string& roleName) {
     std::cout << std::endl;
 }
 
+// A main user that is no superuser passes, with warnings, when it has all of these.
+bool passesWithWarnings(const RoleAttributes& role) {
+    return role.createdb && role.createrole && role.login;
+}
+
 bool answered(const std::string& output) {
     return hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE");
 }
@@ -116,7 +121,7 @@ int evaluateMainUser(const std::string& output, const std::string& roleName) {
     if (role.superuser) {
         std::cout << "Main PostgreSQL user: OK" << std::endl;
         warnIfNoLogin(role);
-    } else if (role.createdb && role.createrole && role.login) {
+    } else if (passesWithWarnings(role)) {
         std::cout << "Main PostgreSQL user: OK" << std::endl;
         std::cout << "WARNINGS: " << std::endl;
         std::cout << " - Your user doesn't have SUPERUSER privilege" << std::endl;
@@ -147,8 +152,7 @@ int evaluateInternalUser(const std::string& output, const std::string& roleName)
 
 bool passesWithoutSuperuser(const std::string& mainOutput) {
     const RoleAttributes role = readRoleAttributes(mainOutput);
-    return answered(mainOutput) && !role.superuser && role.createdb && role.createrole &&
-           role.login;
+    return answered(mainOutput) && !role.superuser && passesWithWarnings(role);
 }
 
 // Since PostgreSQL 16 CREATEROLE lets a role alter, grant and drop only the roles on
