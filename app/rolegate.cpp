@@ -28,6 +28,9 @@ const char kNoText[] =
 const char kNoSuchPsqlFile[] =
     "WARNING: The path typed names no psql file; trying psql by name instead.";
 
+// What an unforeseen failure (memory running out, say) ends the run with.
+const char kCatchAll[] = "Could not check postgres user compliance";
+
 const char kReportNotWritten[] = "ERROR: Could not write the report to standard output";
 
 // The folder part of a program's path, "" for a bare name.
@@ -36,7 +39,8 @@ std::string folderOf(const std::string& path) {
     return last == std::string::npos ? "" : path.substr(0, last);
 }
 
-// Runs one role's query and prints its verdict; returns what psql printed. A psql that
+// Runs one role's query and prints its verdict; returns what psql printed on its
+// standard output (its messages, on standard error, are shown with the verdict). A psql that
 // has not finished by the deadline (a server that takes the login and then never
 // answers, say) is stopped, and the check ends as one that could not run.
 // `mainRole` is the main user, whose ADMIN OPTION on the internal user is asked about.
@@ -45,13 +49,14 @@ std::string checkRole(const std::string& psqlPath, const std::string& roleName, 
     warnIfNameTooLong(roleName);
     std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
     stripNewlines(command);
-    std::string output;
-    if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath)) != 0)
-        reportStoppedCheck(user, output, kCommandDeadlineSeconds);
+    std::string output, messages;
+    if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath), &messages) !=
+        0)
+        reportStoppedCheck(user, output, kCommandDeadlineSeconds, messages);
     else if (user == CheckedUser::Main)
-        evaluateMainUser(output, roleName);
+        evaluateMainUser(output, roleName, messages);
     else
-        evaluateInternalUser(output, roleName);
+        evaluateInternalUser(output, roleName, messages);
     return output;
 }
 
@@ -82,6 +87,11 @@ int checkRoles(int argc, const char* const argv[]) {
         return 1;
     }
 
+    // Every command from here on runs in the environment this sets up.
+    if (prepareCommandEnvironment() != 0) {
+        std::cout << kCatchAll << std::endl;
+        return 1;
+    }
     std::string psqlPath = "psql";
     if (locatePsql(psqlPath) != 0) {
         std::cout << platformPsqlSearch().pathPrompt << std::endl;
@@ -138,7 +148,7 @@ int main(int argc, char* argv[]) {
             pointers.push_back(argument.c_str());
         return checkRoles(static_cast<int>(pointers.size()), pointers.data());
     } catch (...) {
-        std::cout << "Could not check postgres user compliance" << std::endl;
+        std::cout << kCatchAll << std::endl;
         return 1;
     }
 }

@@ -36,6 +36,10 @@ std::string roleQuerySql(const std::string& roleName, const std::string& adminRo
 inline constexpr size_t kLongestName = 63;
 std::string nameAsRead(const std::string& name);
 
+// Seconds one role's query may take before psql is stopped: the connection bound that
+// connectionVariables gives libpq (PGCONNECT_TIMEOUT, 10 s) and time for the query.
+inline constexpr int kCommandDeadlineSeconds = 20;
+
 // The libpq variables psql connects with: host (a bracketed IPv6 address without its
 // brackets), port, user, password, the database (PGDATABASE when set and not empty,
 // otherwise postgres) and a connection timeout.

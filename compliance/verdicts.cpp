@@ -65,12 +65,25 @@ bool answered(const std::string& output) {
     return hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE");
 }
 
+// Prints `text` and a line feed where it has none at its end.
+void printLines(std::ostream& stream, const std::string& text) {
+    stream << text;
+    if (!text.empty() && text.back() != '\n')
+        stream << '\n';
+}
+
 // psql printed a row for the role only if a SUPERUSER marker is there; anything else
-// (no connection, wrong password, unknown role) is shown to the user as it came.
-bool answeredQuery(const std::string& output, const char* errorText, const std::string& roleName) {
-    if (answered(output))
+// (no connection, wrong password, unknown role) is shown to the user as it came, with
+// what psql said of it.
+bool answeredQuery(const std::string& output, const std::string& messages, const char* errorText,
+                   const std::string& roleName) {
+    if (answered(output)) {
+        printLines(std::cerr, messages);
+        std::cerr.flush();
         return true;
+    }
     std::cout << errorText << "\n" << output << std::endl;
+    printLines(std::cout, messages);
     if (hasMarker(output, "ROLEMISSING"))
         reportMissingRole(output, roleName);
     return false;
@@ -114,8 +127,9 @@ RoleAttributes readRoleAttributes(const std::string& output) {
     return attributes;
 }
 
-int evaluateMainUser(const std::string& output, const std::string& roleName) {
-    if (!answeredQuery(output, kMainError, roleName))
+int evaluateMainUser(const std::string& output, const std::string& roleName,
+                     const std::string& messages) {
+    if (!answeredQuery(output, messages, kMainError, roleName))
         return 1;
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser) {
@@ -136,8 +150,9 @@ int evaluateMainUser(const std::string& output, const std::string& roleName) {
     return 0;
 }
 
-int evaluateInternalUser(const std::string& output, const std::string& roleName) {
-    if (!answeredQuery(output, kInternalError, roleName))
+int evaluateInternalUser(const std::string& output, const std::string& roleName,
+                         const std::string& messages) {
+    if (!answeredQuery(output, messages, kInternalError, roleName))
         return 1;
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser || role.login) {
@@ -177,10 +192,11 @@ void warnIfNameTooLong(const std::string& roleName) {
               << " bytes: the role checked is \"" << nameAsRead(roleName) << "\"" << std::endl;
 }
 
-int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds) {
-    std::cout << (user == CheckedUser::Main ? kMainError : kInternalError) << "\n" << output;
-    if (!output.empty() && output.back() != '\n')
-        std::cout << "\n";
+int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds,
+                       const std::string& messages) {
+    std::cout << (user == CheckedUser::Main ? kMainError : kInternalError) << "\n";
+    printLines(std::cout, output);
+    printLines(std::cout, messages);
     std::cout << "psql did not finish within " << seconds << " seconds and was stopped"
               << std::endl;
     return 1;

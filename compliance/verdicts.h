@@ -19,16 +19,20 @@ bool hasMarker(const std::string& output, const std::string& marker);
 // whatever else does; otherwise it is true when its ...TRUE marker occurs.
 RoleAttributes readRoleAttributes(const std::string& output);
 
-// Print the verdict for the main or the internal user from the role query's output.
-// Return 0 after a verdict, 1 when the output holds no answer to the query (the
-// error is printed followed by the output itself, and, when the server said that no
-// role is named `roleName`, a line saying so that names any role whose name differs
-// from it only in case).
+// Print the verdict for the main or the internal user from the role query's output;
+// `messages` is what psql wrote to its standard error, never read for markers.
+// Return 0 after a verdict, with psql's messages on standard error first; 1 when the
+// output holds no answer to the query: the error is printed followed by the output
+// itself and psql's messages, so that a saved report says why, and, when the server
+// said that no role is named `roleName`, a line saying so that names any role whose
+// name differs from it only in case.
 // A passing verdict is followed by a warning for each reason the role still cannot
 // log in: a superuser without LOGIN, an expired password, or (for a role that is no
 // superuser) a connection limit of 0.
-int evaluateMainUser(const std::string& output, const std::string& roleName = "");
-int evaluateInternalUser(const std::string& output, const std::string& roleName = "");
+int evaluateMainUser(const std::string& output, const std::string& roleName = "",
+                     const std::string& messages = "");
+int evaluateInternalUser(const std::string& output, const std::string& roleName = "",
+                         const std::string& messages = "");
 
 // Whether the main user's output holds the verdict OK without SUPERUSER.
 bool passesWithoutSuperuser(const std::string& mainOutput);
@@ -44,7 +48,8 @@ void warnIfMainCannotManage(const std::string& internalOutput, const std::string
 void warnIfNameTooLong(const std::string& roleName);
 
 // The role query did not finish within `seconds` and was stopped: prints the main or
-// the internal user's error, what psql printed until then, and a line saying so.
-// Returns 1.
+// the internal user's error, what psql printed until then (its output, then its
+// messages), and a line saying so. Returns 1.
 enum class CheckedUser { Main, Internal };
-int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds);
+int reportStoppedCheck(CheckedUser user, const std::string& output, int seconds,
+                       const std::string& messages = "");

@@ -1,15 +1,50 @@
 #include "system/command.h"
 
+#include "system/command_run.h"
+
 #include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A registry query answers at once; one that does not is given up long before the user
+// would.
+constexpr int kSystemCommandSeconds = 20;
+
+} // namespace
+
+int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                     const std::string& programFolder, std::string* errors) {
+    // What we printed must reach the console before what the command prints.
+    std::fflush(nullptr);
+    const CommandClock::time_point deadline =
+        CommandClock::now() + std::chrono::seconds(deadlineSeconds);
+    CommandStreams streams;
+    streams.collectErrors = errors != nullptr;
+    const CommandEnd end = runOnThisPlatform(command, programFolder, deadline, streams);
+    const bool crlfAsLf = commandInterpreter() == CommandInterpreter::WindowsCmd;
+    output =
+        end == CommandEnd::NotStarted ? "popen failed" : capturedText(streams.output, crlfAsLf);
+    if (errors)
+        *errors = capturedText(streams.errors, crlfAsLf);
+    return end == CommandEnd::Stopped ? 1 : 0;
+}
 
 std::string runCommand(const std::string& command) {
     std::string output;
-    runCommandWithin(command, kCommandDeadlineSeconds, output);
+    runCommandWithin(command, kSystemCommandSeconds, output);
     return output;
 }
 
-void keepOutput(std::string& kept, const char* data, size_t size) {
-    const size_t room = kept.size() < kCommandOutputLimit ? kCommandOutputLimit - kept.size() : 0;
+int millisecondsUntil(CommandClock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - CommandClock::now())
+            .count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void keepBytes(std::string& kept, const char* data, size_t size, size_t limit) {
+    const size_t room = kept.size() < limit ? limit - kept.size() : 0;
     kept.append(data, std::min(size, room));
 }
 

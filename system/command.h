@@ -3,18 +3,20 @@
 #include <cstddef>
 #include <string>
 
-// Seconds a command may take before it is stopped: libpq's connection bound
-// (PGCONNECT_TIMEOUT, 10 s) and time for the query.
-inline constexpr int kCommandDeadlineSeconds = 20;
 // The most output kept of one command (psql prints a few hundred bytes); what comes
 // after it is read and dropped, so that a command that floods its pipe cannot fill
 // the memory before its deadline.
 inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
+// The most kept of what a command writes to standard error (psql's messages are a
+// line or two), the rest read and dropped likewise.
+inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
 
 // Runs `command` through the platform's command interpreter (/bin/sh, or cmd.exe on
 // Windows) and collects everything it writes to standard output, as a text-mode pipe
-// read line by line gives it (capturedText). Standard error is not captured and reaches
-// the console directly; the command's exit status is not looked at. A command still
+// read line by line gives it (an fgets into a 128-byte buffer: a zero byte cuts off the
+// rest of its piece, and on Windows every CR LF is read as LF). With `errors`, what it
+// writes to standard error is collected there the same way; without, it reaches the
+// console directly. The command's exit status is not looked at. A command still
 // running after `deadlineSeconds` is stopped together with every process it started,
 // and `output` holds what it wrote before. When the command cannot be started the
 // output is the text "popen failed". Returns 0 when the command ended by itself (or
@@ -24,20 +26,18 @@ inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
 // name come from beside it and never from the folder the tool was started in. Elsewhere
 // programs load no library from the current folder, and it is not used.
 int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
-                     const std::string& programFolder = "");
+                     const std::string& programFolder = "", std::string* errors = nullptr);
 
-// The output of runCommandWithin(command, kCommandDeadlineSeconds, ...).
+// The output of a short command of the system (a registry query), stopped after 20
+// seconds.
 std::string runCommand(const std::string& command);
 
-// What reading `raw` from a text-mode pipe with fgets into a 128-byte buffer gives:
-// pieces of at most 127 bytes, each ending at a line feed at the latest, of which a
-// zero byte cuts off the rest; with `crlfAsLf` (Windows' text mode) every CR LF is
-// read as a single LF first.
-std::string capturedText(const std::string& raw, bool crlfAsLf);
-
-// Appends to `kept` as much of the `size` bytes at `data` as stays within
-// kCommandOutputLimit; the rest is dropped.
-void keepOutput(std::string& kept, const char* data, size_t size);
+// Makes this process's environment what the commands run afterwards need: on Linux and
+// macOS a PATH (the system's default search path where none is set, since each shell
+// would otherwise take a default of its own), on Windows a bare program name looked up
+// on the search path alone, never in the current folder first. Returns 0, or 1 when
+// the environment could not be changed.
+int prepareCommandEnvironment();
 
 // Sets `name` in this process's environment so that every command run afterwards
 // inherits it. Returns 0 on success, 1 when the environment could not be changed or

@@ -1,5 +1,6 @@
 #include "system/command.h"
 
+#include "system/command_run.h"
 #include "system/program.h"
 #include "system/signals_posix.h"
 
@@ -18,8 +19,6 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The process group of the command running now, for the signal handlers below.
 volatile sig_atomic_t gRunningGroup = 0;
 
@@ -32,17 +31,13 @@ extern "C" void endCommandAndDie(int signalNumber) {
     raise(signalNumber);
 }
 
-int millisecondsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
 // A pipe whose ends are neither standard stream (one of them may be closed, so that
 // pipe() hands out its number) and are closed in the command.
 bool openPipe(int fds[2]) {
-    if (pipe(fds) != 0)
+    if (pipe(fds) != 0) {
+        fds[0] = fds[1] = -1;
         return false;
+    }
     for (int i = 0; i < 2; ++i) {
         const int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
         close(fds[i]);
@@ -50,9 +45,36 @@ bool openPipe(int fds[2]) {
     }
     if (fds[0] >= 0 && fds[1] >= 0)
         return true;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         if (fds[i] >= 0)
             close(fds[i]);
+        fds[i] = -1;
+    }
+    return false;
+}
+
+// The pipes of one command: its standard output, its standard error when that is
+// collected (else both ends are -1), and the life pipe of the watcher below.
+struct Pipes {
+    int output[2] = {-1, -1};
+    int errors[2] = {-1, -1};
+    int life[2] = {-1, -1};
+};
+
+void closeEnd(int& fd) {
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+bool openPipes(Pipes& pipes, bool collectErrors) {
+    if (openPipe(pipes.output) && openPipe(pipes.life) &&
+        (!collectErrors || openPipe(pipes.errors)))
+        return true;
+    for (int* ends : {pipes.output, pipes.errors, pipes.life}) {
+        closeEnd(ends[0]);
+        closeEnd(ends[1]);
+    }
     return false;
 }
 
@@ -69,15 +91,16 @@ extern "C" void leaveWithTheShell(int) {
 }
 
 // Starts `/bin/sh -c command`, its standard input /dev/null, its standard output into
-// `outputFds[1]`, with the signal mask `mask`, under a watcher: a child of this process
+// the output pipe and its standard error into the errors pipe (or this process's
+// standard error when there is none), with the signal mask `mask`, under a watcher:
+// a child of this process
 // that leads a session of its own (so also a process group, whose number is its pid),
 // in which it starts the shell and waits for it to end. The watcher holds the read end
-// of `lifeFds`, whose only write end this process holds: when that pipe reaches its
+// of the life pipe, whose only write end this process holds: when that pipe reaches its
 // end, this process has ended (however it ended, SIGKILL included), and the watcher
 // ends the whole group, the shell, psql and whatever they started. Returns the
 // watcher's pid, 0 when it could not be started.
-pid_t startShell(const std::string& command, const int outputFds[2], const int lifeFds[2],
-                 const sigset_t& mask) {
+pid_t startShell(const std::string& command, const Pipes& pipes, const sigset_t& mask) {
     // Everything is made ready here: between fork and exec only async-signal-safe
     // calls are made (a test program that runs commands may have threads).
     char shell[] = "/bin/sh", dashC[] = "-c";
@@ -103,14 +126,17 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
     // would, a pass phrase run as a command. In a session without a controlling
     // terminal, which only its leader (the watcher, which opens none) could acquire,
     // and with no input it finds nothing to read and the check fails at once. Standard
-    // error is still the terminal, so psql's messages are shown, `stty tostop` or not.
+    // error, where it is not collected, is still the terminal, so psql's messages are
+    // shown, `stty tostop` or not.
     sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
     if (setsid() < 0)
         _exit(kShellNotStarted);
     // An ending signal that reaches the watcher ends the group too (endCommandAndDie).
     gRunningGroup = getpid();
-    close(lifeFds[1]);
-    close(outputFds[0]);
+    close(pipes.life[1]);
+    close(pipes.output[0]);
+    if (pipes.errors[0] >= 0)
+        close(pipes.errors[0]);
     int started[2]; // reaches its end when the shell has been executed
     if (pipe(started) != 0 || fcntl(started[1], F_SETFD, FD_CLOEXEC) != 0)
         _exit(kShellNotStarted);
@@ -126,8 +152,8 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
             dup2(input, STDIN_FILENO);
             close(input);
         }
-        if (input >= 0 && dup2(outputFds[1], STDOUT_FILENO) >= 0) {
-            close(outputFds[1]);
+        if (input >= 0 && dup2(pipes.output[1], STDOUT_FILENO) >= 0 &&
+            (pipes.errors[1] < 0 || dup2(pipes.errors[1], STDERR_FILENO) >= 0)) {
             sigprocmask(SIG_SETMASK, &mask, nullptr);
             execve(shell, argv, environ);
         }
@@ -137,7 +163,7 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
         _exit(kShellNotStarted);
     }
     close(started[1]);
-    // The watcher keeps its copy of the output's write end until it ends, so the output
+    // The watcher keeps its copies of the pipes' write ends until it ends, so the output
     // reaches its end only once the watcher can be reaped: no waiting for it after.
     if (shellPid < 0)
         _exit(kShellNotStarted);
@@ -154,7 +180,7 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
     close(STDERR_FILENO);
     sigprocmask(SIG_SETMASK, &watching, nullptr); // leaveWithTheShell may come now
     for (;;) {
-        pollfd life = {lifeFds[0], POLLIN, 0};
+        pollfd life = {pipes.life[0], POLLIN, 0};
         if (poll(&life, 1, -1) > 0)
             break; // nothing is ever written: this process has ended
     }
@@ -162,18 +188,22 @@ pid_t startShell(const std::string& command, const int outputFds[2], const int l
     _exit(kShellNotStarted);
 }
 
-// Reads `fd` until its end or the deadline; false when the deadline came first. What
-// the pipe holds once the deadline has passed is still read, so that a command that
-// finished while this process could not run (stopped with Ctrl-Z, say) counts as
-// finished; a command that goes on writing is stopped after a pipe's worth or so.
-bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
+// Reads the output and the errors until both reach their end or the deadline; false
+// when the deadline came first. What the pipes hold once the deadline has passed is
+// still read, so that a command that finished while this process could not run
+// (stopped with Ctrl-Z, say) counts as finished; a command that goes on writing is
+// stopped after a pipe's worth or so.
+bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStreams& streams) {
     constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
-    for (int late = 0;;) {
+    // poll passes over a negative descriptor: a stream that has ended, or is not read.
+    pollfd ends[2] = {{pipes.output[0], POLLIN, 0}, {pipes.errors[0], POLLIN, 0}};
+    std::string* const kept[2] = {&streams.output, &streams.errors};
+    const size_t limits[2] = {kCommandOutputLimit, kCommandErrorsLimit};
+    for (int late = 0; ends[0].fd >= 0 || ends[1].fd >= 0;) {
         const int left = millisecondsUntil(deadline);
         if (left == 0 && ++late > kReadsAfterDeadline)
             return false;
-        pollfd ready = {fd, POLLIN, 0};
-        const int waited = poll(&ready, 1, left);
+        const int waited = poll(ends, 2, left);
         if (waited < 0 && errno == EINTR)
             continue;
         if (waited < 0)
@@ -183,19 +213,25 @@ bool readUntil(int fd, Clock::time_point deadline, std::string& raw) {
                 return false; // nothing more there, and the command has not ended
             continue;
         }
-        char buffer[4096];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return true; // the end, or a read error: what arrived is the output
-        keepOutput(raw, buffer, static_cast<size_t>(n));
+        for (int i = 0; i < 2; ++i) {
+            if (ends[i].fd < 0 || ends[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(ends[i].fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                ends[i].fd = -1; // the end, or a read error: what arrived is all of it
+            else
+                keepBytes(*kept[i], buffer, static_cast<size_t>(n), limits[i]);
+        }
     }
+    return true;
 }
 
 // Waits for `pid` to end until the deadline; false when it is still running then.
 // `status` is its exit status, or 0 when it could not be waited for.
-bool reapUntil(pid_t pid, Clock::time_point deadline, int& status) {
+bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
     // The output ends as the command exits, so the wait is short: look again soon at
     // first, then less and less often.
     for (long pause = 20000;; pause = pause < 10000000 ? pause * 2 : pause) {
@@ -210,24 +246,27 @@ bool reapUntil(pid_t pid, Clock::time_point deadline, int& status) {
     }
 }
 
+// Ends the watcher's group, the shell, psql and whatever they started, and reaps the
+// watcher. SIGKILL ends a process a moment after it is sent: the command counts as
+// stopped once no process of the group is left running, at most a second later.
+void stopGroup(pid_t pid) {
+    // The watcher may not lead its group yet if it has only just started.
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (int wait = 0; wait < 1000 && kill(-pid, 0) == 0; ++wait) {
+        const timespec nap = {0, 1000000};
+        nanosleep(&nap, nullptr);
+    }
+}
+
 } // namespace
 
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
-                     const std::string&) {
-    // What we printed must reach the console before what the command prints.
-    fflush(nullptr);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
-    int fds[2], life[2];
-    if (!openPipe(fds)) {
-        output = "popen failed";
-        return 0;
-    }
-    if (!openPipe(life)) {
-        close(fds[0]);
-        close(fds[1]);
-        output = "popen failed";
-        return 0;
-    }
+CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
+                             CommandClock::time_point deadline, CommandStreams& streams) {
+    Pipes pipes;
+    if (!openPipes(pipes, streams.collectErrors))
+        return CommandEnd::NotStarted;
 
     // No ending signal between starting the command and knowing its group.
     const std::vector<int>& endingList = endingSignals();
@@ -243,39 +282,50 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
         if (previous[i].sa_handler != SIG_IGN)
             sigaction(endingList[i], &ending, nullptr);
     }
-    const pid_t pid = startShell(command, fds, life, before);
-    close(fds[1]);
-    close(life[0]);
+    const pid_t pid = startShell(command, pipes, before);
+    closeEnd(pipes.output[1]);
+    closeEnd(pipes.errors[1]);
+    closeEnd(pipes.life[0]);
     gRunningGroup = pid;
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    std::string raw;
     bool finished = true;
     int status = 0;
     if (pid != 0) {
         // The watcher ends a moment after the shell has closed the output: one that
         // closed it just before the deadline is given that moment.
-        finished = readUntil(fds[0], deadline, raw) &&
+        finished = readUntil(pipes, deadline, streams) &&
                    reapUntil(pid, deadline + std::chrono::milliseconds(100), status);
-        if (!finished) {
-            // The watcher may not lead its group yet if it has only just started.
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        if (!finished)
+            stopGroup(pid);
     }
-    close(fds[0]);
+    closeEnd(pipes.output[0]);
+    closeEnd(pipes.errors[0]);
     sigprocmask(SIG_BLOCK, &endingSet, nullptr);
     gRunningGroup = 0;
     for (size_t i = 0; i < endingList.size(); ++i)
         sigaction(endingList[i], &previous[i], nullptr);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     // The watcher has ended: this end may go.
-    close(life[1]);
+    closeEnd(pipes.life[1]);
 
-    const bool started =
-        pid != 0 && !(finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted);
-    output = started ? capturedText(raw, false) : "popen failed";
-    return finished ? 0 : 1;
+    if (pid == 0 || (finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted))
+        return CommandEnd::NotStarted;
+    return finished ? CommandEnd::Finished : CommandEnd::Stopped;
+}
+
+int prepareCommandEnvironment() {
+    // Without PATH each shell takes a default of its own (dash's and bash's differ): the
+    // system's default search path is set, and the shell then looks where
+    // programOnSearchPath looks.
+    if (std::getenv("PATH"))
+        return 0;
+    const size_t size = confstr(_CS_PATH, nullptr, 0);
+    if (size == 0)
+        return 1;
+    std::string folders(size, '\0');
+    confstr(_CS_PATH, &folders[0], size);
+    folders.resize(size - 1);
+    return setInheritedVariable("PATH", folders);
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

@@ -1,5 +1,6 @@
 #include "system/command.h"
 
+#include "system/command_run.h"
 #include "system/program.h"
 #include "system/wide_win32.h"
 
@@ -8,8 +9,6 @@
 #include <windows.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The most characters an environment variable's value holds on Windows, its
 // terminating zero included.
@@ -28,21 +27,16 @@ struct OwnedHandle {
     }
 };
 
-DWORD millisecondsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<DWORD>(left) : 0;
-}
-
-// A pipe for the command's standard output: the read end stays here and reads
+// A pipe for one of the command's output streams: the read end stays here and reads
 // overlapped, so that a read can be given up at the deadline; the write end, for the
-// command, is inheritable. False when it cannot be made.
-bool openOutputPipe(OwnedHandle& readEnd, OwnedHandle& writeEnd) {
+// command, is inheritable. `stream` tells the pipes of one command apart. False when it
+// cannot be made.
+bool openStreamPipe(const wchar_t* stream, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
     // Only anonymous pipes come without a name, and they cannot be read overlapped.
     LARGE_INTEGER tick;
     QueryPerformanceCounter(&tick);
     const std::wstring name = L"\\\\.\\pipe\\rolegate-" + std::to_wstring(GetCurrentProcessId()) +
-                              L"-" + std::to_wstring(tick.QuadPart);
+                              L"-" + std::to_wstring(tick.QuadPart) + L"-" + stream;
     // The first instance, or none: no other process may have made this pipe before us.
     const HANDLE reading = CreateNamedPipeW(
         name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -71,28 +65,69 @@ bool openJob(OwnedHandle& job) {
                                    sizeof limits) != 0;
 }
 
-// Reads `pipe` until its end or the deadline; false when the deadline came first.
-bool readUntil(HANDLE pipe, HANDLE event, Clock::time_point deadline, std::string& raw) {
+// One stream of the command, read overlapped: a read is kept pending on it until it
+// ends.
+struct StreamReader {
+    OwnedHandle pipe;
+    OwnedHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED overlapped = {};
     char buffer[4096];
+    bool pending = false;
+    bool ended = true; // until its pipe is open
+    std::string* kept = nullptr;
+    size_t limit = 0;
+};
+
+void startRead(StreamReader& reader) {
+    reader.overlapped = {};
+    reader.overlapped.hEvent = reader.event.handle;
+    // A read that completes at once sets the event too, and is taken like the others.
+    if (ReadFile(reader.pipe.handle, reader.buffer, sizeof reader.buffer, nullptr,
+                 &reader.overlapped) ||
+        GetLastError() == ERROR_IO_PENDING)
+        reader.pending = true;
+    else
+        reader.ended = true; // the end (a broken pipe), or a read error
+}
+
+void takeRead(StreamReader& reader, BOOL wait) {
+    DWORD got = 0;
+    reader.pending = false;
+    if (GetOverlappedResult(reader.pipe.handle, &reader.overlapped, &got, wait))
+        keepBytes(*reader.kept, reader.buffer, got, reader.limit);
+    else
+        reader.ended = true;
+}
+
+// Reads every stream until its end or the deadline; false when the deadline came first.
+bool readUntil(StreamReader* readers, int count, CommandClock::time_point deadline) {
     for (;;) {
-        if (millisecondsUntil(deadline) == 0)
-            return false; // however much there is still to read
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event;
-        if (!ReadFile(pipe, buffer, sizeof buffer, nullptr, &overlapped) &&
-            GetLastError() != ERROR_IO_PENDING)
-            return true; // the end (a broken pipe), or a read error: what arrived is the output
-        DWORD got = 0;
-        if (WaitForSingleObject(event, millisecondsUntil(deadline)) != WAIT_OBJECT_0) {
-            CancelIoEx(pipe, &overlapped);
-            // What arrived just before the read was given up is kept.
-            if (GetOverlappedResult(pipe, &overlapped, &got, TRUE))
-                keepOutput(raw, buffer, got);
+        HANDLE events[2];
+        StreamReader* waiting[2];
+        DWORD waits = 0;
+        for (int i = 0; i < count; ++i) {
+            if (!readers[i].ended && !readers[i].pending)
+                startRead(readers[i]);
+            if (readers[i].pending) {
+                events[waits] = readers[i].event.handle;
+                waiting[waits++] = &readers[i];
+            }
+        }
+        if (waits == 0)
+            return true;
+        const DWORD left = static_cast<DWORD>(millisecondsUntil(deadline));
+        const DWORD woken =
+            left == 0 ? WAIT_TIMEOUT : WaitForMultipleObjects(waits, events, FALSE, left);
+        if (woken >= WAIT_OBJECT_0 + waits) {
+            // However much there is still to read; what arrived just before a read was
+            // given up is kept.
+            for (DWORD i = 0; i < waits; ++i) {
+                CancelIoEx(waiting[i]->pipe.handle, &waiting[i]->overlapped);
+                takeRead(*waiting[i], TRUE);
+            }
             return false;
         }
-        if (!GetOverlappedResult(pipe, &overlapped, &got, FALSE))
-            return true;
-        keepOutput(raw, buffer, got);
+        takeRead(*waiting[woken - WAIT_OBJECT_0], FALSE);
     }
 }
 
@@ -126,80 +161,96 @@ bool isAbsoluteFolder(const std::string& folder) {
     return folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
 }
 
-// Runs the command as runCommandWithin says: 0 when it ended by itself, 1 when it was
-// stopped at the deadline, -1 when it could not be started.
-int runCmd(const std::string& command, const std::string& programFolder, Clock::time_point deadline,
-           std::string& raw) {
-    std::wstring wideCommand, folder, startIn;
+// The command line that runs `command` through cmd.exe, and cmd.exe's full path, never
+// one found in the current folder. /D: no AutoRun command from the registry runs first.
+// /V:OFF: no ! is expanded, whatever the registry's DelayedExpansion says. /S /C: the
+// command line is taken as for cmd /c (and _popen), except that a first quote, and the
+// last, are always taken off, so a command that starts with a quoted program path
+// stands in one more pair.
+bool cmdLine(const std::string& command, std::wstring& cmd, std::wstring& commandLine) {
+    std::wstring wideCommand, folder;
     const std::string systemFolder = systemProgramFolder();
     if (systemFolder.empty() || toWide(command, wideCommand) != 0 ||
-        toWide(systemFolder, folder) != 0 ||
+        toWide(systemFolder, folder) != 0)
+        return false;
+    cmd = folder + L"\\cmd.exe";
+    commandLine = L"cmd.exe /D /V:OFF /S /C " + wideCommand;
+    return true;
+}
+
+// Starts cmd.exe for `command` in `job`, its standard output and (when `errorsEnd` is
+// open) its standard error into the pipes' write ends, which are closed here: the
+// command then holds the only write ends, and a stream ends when it and everything it
+// started are done. False when it could not be started.
+bool startCmd(const std::string& command, const std::string& programFolder, HANDLE job,
+              OwnedHandle& outputEnd, OwnedHandle& errorsEnd, OwnedHandle& process) {
+    std::wstring cmd, commandLine, startIn;
+    if (!cmdLine(command, cmd, commandLine) ||
         (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
-        return -1;
-    // cmd.exe by its full path, never one found in the current folder. /D: no AutoRun
-    // command from the registry runs first. /V:OFF: no ! is expanded, whatever the
-    // registry's DelayedExpansion says. /S /C: the command line is taken as for
-    // cmd /c (and _popen), except that a first quote, and the last, are always taken off,
-    // so a command that starts with a quoted program path stands in one more pair.
-    const std::wstring cmd = folder + L"\\cmd.exe";
-    std::wstring commandLine = L"cmd.exe /D /V:OFF /S /C " + wideCommand;
-
-    OwnedHandle job, readEnd, writeEnd, event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event.handle || !openJob(job) || !openOutputPipe(readEnd, writeEnd))
-        return -1;
-    // cmd.exe, and every program it starts, then looks a bare program name up on the
-    // search path alone, never in the current folder first.
-    SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
-
+        return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd.handle;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
+    startup.hStdOutput = outputEnd.handle;
+    startup.hStdError = errorsEnd.handle ? errorsEnd.handle : GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started = {};
     // Suspended until it is in the job, so that nothing it starts escapes the job.
-    const BOOL started =
+    const BOOL created =
         CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                       nullptr, startIn.empty() ? nullptr : startIn.c_str(), &startup, &process);
-    // The command holds the only write end now: the read ends when it and everything it
-    // started are done.
-    CloseHandle(writeEnd.handle);
-    writeEnd.handle = nullptr;
-    if (!started)
-        return -1;
-    OwnedHandle processHandle(process.hProcess), thread(process.hThread);
+                       nullptr, startIn.empty() ? nullptr : startIn.c_str(), &startup, &started);
+    for (OwnedHandle* end : {&outputEnd, &errorsEnd}) {
+        if (end->handle)
+            CloseHandle(end->handle);
+        end->handle = nullptr;
+    }
+    if (!created)
+        return false;
+    process.handle = started.hProcess;
     // Where the job cannot take it (on Windows 7 when this process is in a job already),
     // the deadline still stops cmd.exe, though not what it started.
-    AssignProcessToJobObject(job.handle, process.hProcess);
-    ResumeThread(process.hThread);
-
-    const bool finished =
-        readUntil(readEnd.handle, event.handle, deadline, raw) &&
-        WaitForSingleObject(process.hProcess, millisecondsUntil(deadline)) == WAIT_OBJECT_0;
-    if (!finished) {
-        TerminateJobObject(job.handle, 1);
-        TerminateProcess(process.hProcess, 1);
-    }
-    // Closing the job ends whatever the command left running.
-    return finished ? 0 : 1;
+    AssignProcessToJobObject(job, started.hProcess);
+    ResumeThread(started.hThread);
+    CloseHandle(started.hThread);
+    return true;
 }
 
 } // namespace
 
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
-                     const std::string& programFolder) {
-    // What we printed must reach the console before what the command prints.
-    std::fflush(nullptr);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(deadlineSeconds);
-    std::string raw;
-    const int status = runCmd(command, programFolder, deadline, raw);
-    if (status < 0) {
-        output = "popen failed";
-        return 0;
+CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
+                             CommandClock::time_point deadline, CommandStreams& streams) {
+    OwnedHandle job, outputEnd, errorsEnd, process;
+    StreamReader readers[2];
+    readers[0].kept = &streams.output;
+    readers[0].limit = kCommandOutputLimit;
+    readers[1].kept = &streams.errors;
+    readers[1].limit = kCommandErrorsLimit;
+    if (!readers[0].event.handle || !readers[1].event.handle || !openJob(job) ||
+        !openStreamPipe(L"output", readers[0].pipe, outputEnd) ||
+        (streams.collectErrors && !openStreamPipe(L"errors", readers[1].pipe, errorsEnd)))
+        return CommandEnd::NotStarted;
+    readers[0].ended = false;
+    readers[1].ended = !streams.collectErrors;
+    if (!startCmd(command, programFolder, job.handle, outputEnd, errorsEnd, process))
+        return CommandEnd::NotStarted;
+
+    const bool finished =
+        readUntil(readers, 2, deadline) &&
+        WaitForSingleObject(process.handle, static_cast<DWORD>(millisecondsUntil(deadline))) ==
+            WAIT_OBJECT_0;
+    if (!finished) {
+        TerminateJobObject(job.handle, 1);
+        TerminateProcess(process.handle, 1);
+        WaitForSingleObject(process.handle, 1000);
     }
-    output = capturedText(raw, true);
-    return status;
+    // Closing the job ends whatever the command left running.
+    return finished ? CommandEnd::Finished : CommandEnd::Stopped;
+}
+
+int prepareCommandEnvironment() {
+    // cmd.exe, and every program it starts, then looks a bare program name up on the
+    // search path alone, never in the current folder first.
+    return SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1") ? 0 : 1;
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

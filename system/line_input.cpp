@@ -1,4 +1,4 @@
-#include "system/line_input.h"
+#include "system/line_input_bytes.h"
 
 #include <cstdio>
 

@@ -1,5 +1,6 @@
 #include "system/line_input_win32.h"
 
+#include "system/line_input_bytes.h"
 #include "system/wide_win32.h"
 
 #include <windows.h>

@@ -21,5 +21,6 @@ std::string systemOutputText(const std::string& output);
 // in a folder of the search path, or "" when there is none there. On Windows it is the
 // first file that where.exe, run from the system folder, lists outside the current
 // folder (which cmd.exe would try first, and which never counts); elsewhere the first
-// file that may be run in the folders of PATH, tried in the order /bin/sh tries them.
+// file that may be run in the folders of PATH (none without it), tried in the order
+// /bin/sh tries them.
 std::string programOnSearchPath(const std::string& name);

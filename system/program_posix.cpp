@@ -1,7 +1,5 @@
 #include "system/program.h"
 
-#include "system/command.h"
-
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,23 +32,12 @@ std::string inFolder(const std::string& folder, const std::string& name) {
 } // namespace
 
 std::string programOnSearchPath(const std::string& name) {
-    // The folders /bin/sh tries for a name without a slash, in its order. Without PATH
-    // each shell takes a default of its own (dash's and bash's differ), so the system's
-    // default search path is set for the commands run afterwards: the shell then looks
-    // where this search looked.
-    std::string folders;
-    if (const char* path = std::getenv("PATH")) {
-        folders = path;
-    } else {
-        const size_t size = confstr(_CS_PATH, nullptr, 0);
-        if (size == 0)
-            return "";
-        folders.resize(size);
-        confstr(_CS_PATH, &folders[0], size);
-        folders.resize(size - 1);
-        if (setInheritedVariable("PATH", folders) != 0)
-            return "";
-    }
+    // The folders /bin/sh tries for a name without a slash, in its order: those of PATH,
+    // which prepareCommandEnvironment sets for the shell where it is missing.
+    const char* path = std::getenv("PATH");
+    if (!path)
+        return "";
+    const std::string folders = path;
     for (size_t from = 0; from <= folders.size();) {
         size_t end = folders.find(':', from);
         if (end == std::string::npos)

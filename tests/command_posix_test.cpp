@@ -41,9 +41,18 @@ TEST(RunCommand, ZeroByteCutsItsChunkShort) {
     EXPECT_EQ(runCommand("printf 'ab\\000cd\\nef\\n'"), "abef\n");
 }
 
-TEST(RunCommand, StandardErrorIsNotCaptured) {
+TEST(RunCommand, StandardErrorIsCollectedOnlyWhenAsked) {
     EXPECT_EQ(runCommand("echo complaint >&2"), "");
     EXPECT_EQ(runCommand("no-such-command-rolegate 2>/dev/null"), "");
+    // Both pipes are read at once: a command that fills its standard error before it
+    // writes its output is not held until the deadline.
+    std::string output, errors;
+    EXPECT_EQ(runCommandWithin("echo one >&2; head -c 300000 /dev/zero | tr '\\0' e >&2; echo out",
+                               20, output, "", &errors),
+              0);
+    EXPECT_EQ(output, "out\n");
+    EXPECT_EQ(errors.size(), kCommandErrorsLimit);
+    EXPECT_EQ(errors.compare(0, 5, "one\ne"), 0);
 }
 
 TEST(RunCommand, ExitStatusIsIgnored) {

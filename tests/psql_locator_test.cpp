@@ -179,6 +179,7 @@ TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     // the shell is given the one searched.
     {
         const SearchPathFor noPath(nullptr);
+        ASSERT_EQ(prepareCommandEnvironment(), 0);
         const std::string file = programOnSearchPath("psql");
         EXPECT_EQ(runCommand("command -v psql"), file.empty() ? "" : file + "\n");
     }

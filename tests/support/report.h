@@ -82,3 +82,19 @@ inline std::string report(const std::string& mainLines, const std::string& inter
         text += kInternalHeading + internalLines;
     return text;
 }
+
+// Whether `output` is `lines` followed by a message, of psql's or of the shell that
+// started it, that holds `said`: what a check that got no answer prints.
+inline bool linesThenMessage(const std::string& output, const std::string& lines,
+                             const std::string& said) {
+    return output.compare(0, lines.size(), lines) == 0 &&
+           output.find(said, lines.size()) != std::string::npos;
+}
+
+// How psql begins its message when the connection failed, after the blank line that
+// follows the error text.
+inline std::string psqlFailed(const std::string& port, const std::string& host = "127.0.0.1") {
+    return "\npsql: error: connection to server at \"" + host + "\", port " + port + " failed: ";
+}
+inline const std::string kRefused =
+    "Connection refused\n\tIs the server running on that host and accepting TCP/IP connections?\n";
