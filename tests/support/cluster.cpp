@@ -145,8 +145,6 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
         }
         if (poll(fds.data(), fds.size(), -1) < 0)
             continue;
-        if (fds[0].revents)
-            break;
         const size_t polled = relays.size(); // a client accepted now is polled next time
         if (fds[1].revents) {
             const int client = accept(listener, nullptr, nullptr);
@@ -177,6 +175,9 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
         relays.erase(std::remove_if(relays.begin(), relays.end(),
                                     [](const Relay& relay) { return relay.client < 0; }),
                      relays.end());
+        // Asked to stop: a client that left in the same moment has been counted.
+        if (fds[0].revents)
+            break;
     }
     for (const Relay& relay : relays) {
         close(relay.client);
