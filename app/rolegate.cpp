@@ -13,6 +13,7 @@
 #include "system/command.h"
 #include "system/line_input.h"
 #include "system/password.h"
+#include "system/program.h"
 #include "system/text.h"
 
 #include <iostream>

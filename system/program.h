@@ -17,6 +17,13 @@ bool isProgramFile(const std::string& path);
 // is taken as it is.
 std::string systemOutputText(const std::string& output);
 
+// The program file that a path typed by the user names, or "" when it names none
+// (an empty answer, a directory, nothing there). On Windows one pair of double quotes
+// around the path, as Explorer's "Copy as path" writes it, and blanks outside them are
+// dropped first, a path without its ".exe" also finds the file with it, and a path
+// holding % names none. A bare name found in the current folder is given as ./name.
+std::string typedProgramFile(const std::string& typed);
+
 // The file that the command interpreter runs for the bare program name `name`, found
 // in a folder of the search path, or "" when there is none there. On Windows it is the
 // first file that where.exe, run from the system folder, lists outside the current

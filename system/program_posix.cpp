@@ -81,3 +81,11 @@ std::string programOnSearchPath(const std::string& name) {
     }
     return "";
 }
+
+std::string typedProgramFile(const std::string& typed) {
+    // Quotes and blanks are legal in POSIX file names, so the answer is taken as typed.
+    if (!isProgramFile(typed))
+        return "";
+    // The shell looks a name without a slash up on the search path, not here.
+    return typed.find('/') == std::string::npos ? "./" + typed : typed;
+}

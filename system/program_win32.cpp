@@ -40,6 +40,26 @@ bool liesOutsideCurrentFolder(const std::string& path) {
             there.nFileIndexLow != here.nFileIndexLow);
 }
 
+// A double quote cannot occur in a Windows file name, so a pair around the path is
+// only quoting: drop it, and the blanks outside it.
+std::string withoutQuotes(const std::string& typed) {
+    const size_t first = typed.find_first_not_of(" \t");
+    const size_t last = typed.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first < 1 || typed[first] != '"' || typed[last] != '"')
+        return typed;
+    return typed.substr(first + 1, last - first - 1);
+}
+
+// The file itself, or the one cmd.exe would run for a name typed without its
+// extension; "" when neither is there.
+std::string programFile(const std::string& path) {
+    if (isProgramFile(path))
+        return path;
+    if (isProgramFile(path + ".exe"))
+        return path + ".exe";
+    return "";
+}
+
 } // namespace
 
 std::string systemProgramFolder() {
@@ -87,4 +107,15 @@ std::string programOnSearchPath(const std::string& name) {
         from = end + 1;
     }
     return "";
+}
+
+std::string typedProgramFile(const std::string& typed) {
+    // cmd.exe would expand %NAME% even between quotes, so such a path would not name the
+    // file that runs, and %PGPASSWORD% would put the password on a command line: it
+    // names no program file.
+    const std::string file = programFile(withoutQuotes(typed));
+    // cmd.exe looks a bare name up on the search path, not here.
+    if (!file.empty() && file.find_first_of("\\/:") == std::string::npos)
+        return ".\\" + file;
+    return file;
 }
