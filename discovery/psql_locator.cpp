@@ -2,6 +2,7 @@
 
 #include "system/command.h"
 #include "system/program.h"
+#include "system/text.h"
 
 #include <algorithm>
 #include <functional>

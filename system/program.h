@@ -11,12 +11,6 @@ std::string systemProgramFolder();
 // cmd.exe expands even between quotes, names none.
 bool isProgramFile(const std::string& path);
 
-// Text that a program of the system (where.exe, cmd.exe's echo) wrote into a pipe, as
-// UTF-8: on Windows it comes in the console's output code page (the OEM code page when
-// there is no console), and is kept as it is when it is no text there; elsewhere it
-// is taken as it is.
-std::string systemOutputText(const std::string& output);
-
 // The program file that a path typed by the user names, or "" when it names none
 // (an empty answer, a directory, nothing there). On Windows one pair of double quotes
 // around the path, as Explorer's "Copy as path" writes it, and blanks outside them are

@@ -15,10 +15,6 @@ bool isProgramFile(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string systemOutputText(const std::string& output) {
-    return output;
-}
-
 namespace {
 
 bool mayRun(const std::string& file) {

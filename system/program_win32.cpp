@@ -1,6 +1,7 @@
 #include "system/program.h"
 
 #include "system/command.h"
+#include "system/text.h"
 #include "system/wide_win32.h"
 
 #include <windows.h>
@@ -78,14 +79,6 @@ bool isProgramFile(const std::string& path) {
         return false;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string systemOutputText(const std::string& output) {
-    const UINT console = GetConsoleOutputCP();
-    std::string text;
-    if (codePageToUtf8(output, console != 0 ? console : GetOEMCP(), text) != 0)
-        return output;
-    return text;
 }
 
 std::string programOnSearchPath(const std::string& name) {
