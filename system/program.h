@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Where the operating system keeps its own programs, as UTF-8: the Windows system
 // folder (C:\Windows\System32, which holds cmd.exe, where.exe and reg.exe), or /bin.
@@ -10,6 +11,15 @@ std::string systemProgramFolder();
 // platform's command interpreter can name as it is: on Windows a path holding %, which
 // cmd.exe expands even between quotes, names none.
 bool isProgramFile(const std::string& path);
+
+// Whether `path` names a program file (isProgramFile) that the command interpreter may
+// run: on Linux and macOS one that this process may execute, on Windows any one.
+bool isRunnableFile(const std::string& path);
+
+// The names of the entries in `folder`, as UTF-8, in no particular order, without . and
+// ..; on Windows a name that is no text is left out. Returns 0, or 1 when the folder
+// cannot be read, leaving `names` empty.
+int folderEntryNames(const std::string& folder, std::vector<std::string>& names);
 
 // The program file that a path typed by the user names, or "" when it names none
 // (an empty answer, a directory, nothing there). On Windows one pair of double quotes

@@ -81,6 +81,32 @@ bool isProgramFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool isRunnableFile(const std::string& path) {
+    return isProgramFile(path);
+}
+
+int folderEntryNames(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    std::wstring wideFolder;
+    if (toWide(folder, wideFolder) != 0)
+        return 1;
+    WIN32_FIND_DATAW entry;
+    const HANDLE entries = FindFirstFileW((wideFolder + L"\\*").c_str(), &entry);
+    if (entries == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    do {
+        const std::wstring wideName = entry.cFileName;
+        std::string name;
+        if (wideName != L"." && wideName != L".." && toUtf8(wideName, name) == 0)
+            names.push_back(name);
+    } while (FindNextFileW(entries, &entry));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(entries);
+    if (!complete)
+        names.clear();
+    return complete ? 0 : 1;
+}
+
 std::string programOnSearchPath(const std::string& name) {
     // where.exe lists what it finds in the current folder first, as cmd.exe would run it
     // first: only a file in a folder of the search path counts. cmd /c takes off the
