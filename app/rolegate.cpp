@@ -13,10 +13,10 @@
 #include "system/command.h"
 #include "system/line_input.h"
 #include "system/password.h"
+#include "system/program.h"
 #include "system/text.h"
 
 #include <iostream>
-#include <new>
 #include <vector>
 
 namespace {
@@ -63,7 +63,7 @@ std::string checkRole(const std::string& psqlPath, const std::string& roleName, 
 // psql takes the connection, the password included, from its environment, so that
 // none of it stands on a command line where the command interpreter could act on it
 // or other users of the machine could read it. Returns 1 after saying why when a
-// value does not fit into the environment.
+// value does not fit into the environment or a variable cannot be removed from it.
 int exportConnection(const CheckOptions& options, const std::string& password) {
     for (const auto& [name, value] :
          connectionVariables(options.pguser, options.hostname, options.port, password)) {
@@ -74,8 +74,11 @@ int exportConnection(const CheckOptions& options, const std::string& password) {
         }
     }
     for (const std::string& name : redirectingVariables()) {
-        if (clearInheritedVariable(name) != 0)
-            throw std::bad_alloc();
+        if (clearInheritedVariable(name) != 0) {
+            std::cout << "ERROR: Could not hand the connection to psql: " << name
+                      << " could not be removed from the environment" << std::endl;
+            return 1;
+        }
     }
     return 0;
 }

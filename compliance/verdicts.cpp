@@ -97,9 +97,10 @@ std::string quotedIdentifier(const std::string& name) {
     return quoted + "\"";
 }
 
-// A role that passes may still be unable to log in, and Halvern then cannot connect
-// as it; a superuser is not bound by a connection limit.
-void warnIfNoLogin(const RoleAttributes& role) {
+// A role that passes may still be unable to connect, and Halvern then cannot work as
+// it: warns of each reason there is, NOLOGIN, an expired password and a connection
+// limit of 0 (which binds no superuser).
+void warnIfCannotConnect(const RoleAttributes& role) {
     if (!role.login) // a superuser passes without LOGIN
         std::cout << "WARNING: The role may not log in (NOLOGIN): it cannot connect" << std::endl;
     if (role.passwordExpired)
@@ -134,7 +135,7 @@ int evaluateMainUser(const std::string& output, const std::string& roleName,
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser) {
         std::cout << "Main PostgreSQL user: OK" << std::endl;
-        warnIfNoLogin(role);
+        warnIfCannotConnect(role);
     } else if (passesWithWarnings(role)) {
         std::cout << "Main PostgreSQL user: OK" << std::endl;
         std::cout << "WARNINGS: " << std::endl;
@@ -142,7 +143,7 @@ int evaluateMainUser(const std::string& output, const std::string& roleName,
         std::cout << " - Halvern could not be upgraded from standalone to share mode" << std::endl;
         std::cout << " - Halvern could not drop the default generated internal users usr_xxxxxxx"
                   << std::endl;
-        warnIfNoLogin(role);
+        warnIfCannotConnect(role);
     } else {
         std::cout << "Main PostgreSQL user: FAILED" << std::endl;
         std::cout << "WARNINGS: Your user doesn't have SUPERUSER privilege" << std::endl;
@@ -157,7 +158,7 @@ int evaluateInternalUser(const std::string& output, const std::string& roleName,
     const RoleAttributes role = readRoleAttributes(output);
     if (role.superuser || role.login) {
         std::cout << "Internal PostgreSQL user: OK" << std::endl;
-        warnIfNoLogin(role);
+        warnIfCannotConnect(role);
     } else {
         std::cout << "Internal PostgreSQL user: FAILED" << std::endl;
         std::cout << "WARNINGS: Your user doesn't have LOGIN privilege" << std::endl;

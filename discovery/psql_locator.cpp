@@ -2,6 +2,7 @@
 
 #include "system/command.h"
 #include "system/program.h"
+#include "system/text.h"
 
 #include <algorithm>
 #include <functional>
@@ -30,9 +31,17 @@ std::string withoutLineEnds(std::string text) {
     return text;
 }
 
-// The major versions above 16 that end lines of `listing`, newest first, each once.
-std::vector<int> newerVersions(const std::string& listing) {
-    std::vector<int> versions;
+// The major version that the digits `number` give when it is one above 16, else 0.
+int newerVersion(const std::string& number) {
+    if (number.empty() || number.size() > 3 || number[0] == '0' ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int version = std::stoi(number);
+    return version > 16 ? version : 0;
+}
+
+// The major versions above 16 that end lines of `listing`.
+void addListedVersions(const std::string& listing, std::vector<int>& versions) {
     size_t start = 0;
     while (start < listing.size()) {
         size_t end = listing.find('\n', start);
@@ -44,17 +53,35 @@ std::vector<int> newerVersions(const std::string& listing) {
         size_t digits = line.size();
         while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9')
             --digits;
-        const std::string number = line.substr(digits);
-        if (!number.empty() && number.size() <= 3 && number[0] != '0') {
-            const int version = std::stoi(number);
-            if (version > 16)
-                versions.push_back(version);
-        }
+        if (const int version = newerVersion(line.substr(digits)))
+            versions.push_back(version);
         start = end + 1;
     }
-    std::sort(versions.begin(), versions.end(), std::greater<int>());
-    versions.erase(std::unique(versions.begin(), versions.end()), versions.end());
-    return versions;
+}
+
+// The major versions above 16 of the folders that `folder`, holding {N} in its last
+// part, names: the entries of the folder above it named as that part, with digits in
+// place of {N}.
+void addFolderVersions(const std::string& folder, std::vector<int>& versions) {
+    const size_t slash = folder.find_last_of("/\\");
+    const size_t placeholder = folder.find("{N}");
+    if (slash == std::string::npos || placeholder == std::string::npos || placeholder < slash)
+        return;
+    const std::string prefix = folder.substr(slash + 1, placeholder - slash - 1);
+    const std::string suffix = folder.substr(placeholder + 3);
+    std::vector<std::string> names;
+    if (folderEntryNames(slash == 0 ? "/" : folder.substr(0, slash), names) != 0)
+        return;
+    for (const std::string& name : names) {
+        if (name.size() <= prefix.size() + suffix.size() ||
+            name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string number =
+            name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (const int version = newerVersion(number))
+            versions.push_back(version);
+    }
 }
 
 } // namespace
@@ -63,17 +90,17 @@ const PsqlSearch& windowsPsqlSearch() {
     // cmd /c, which runs each probe and, inside FOR /F's parentheses, the reg command,
     // takes off a command's first and last quote: each stands in one more pair.
     static const PsqlSearch search = {
+        {},
         "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
         "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-{N}\\ /v \"Base "
         "Directory\"\"') DO @echo %b",
         "\\",
+        "\"\"{SYSTEM}\\reg.exe\" Query HKLM\\SOFTWARE\\PostgreSQL\\Installations\"",
         "\\bin\\psql.exe",
         "Unable to retrieve psql executable path from "
         "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-{N}\\",
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: C:\\Program Files\\PostgreSQL\\12\\bin\\psql.exe]",
-        true,
-        "\"\"{SYSTEM}\\reg.exe\" Query HKLM\\SOFTWARE\\PostgreSQL\\Installations\"",
     };
     return search;
 }
@@ -82,19 +109,16 @@ const PsqlSearch& posixPsqlSearch() {
     // Debian and Ubuntu, the PGDG RPMs, Homebrew on Apple silicon and on Intel, and
     // Postgres.app, in that order.
     static const PsqlSearch search = {
-        "for d in /usr/lib/postgresql/{N} /usr/pgsql-{N} /opt/homebrew/opt/postgresql@{N} "
-        "/usr/local/opt/postgresql@{N} /Applications/Postgres.app/Contents/Versions/{N}; do "
-        "if [ -x \"$d/bin/psql\" ]; then echo \"$d\"; break; fi; done",
-        "/",
+        {"/usr/lib/postgresql/{N}", "/usr/pgsql-{N}", "/opt/homebrew/opt/postgresql@{N}",
+         "/usr/local/opt/postgresql@{N}", "/Applications/Postgres.app/Contents/Versions/{N}"},
+        "",
+        "",
+        "",
         "/bin/psql",
         "Unable to retrieve psql executable path from the PostgreSQL {N} installation "
         "directories",
         "WARNING: Could not navigate psql executable file. Please enter your psql executable "
         "file:\n[example: /usr/lib/postgresql/16/bin/psql]",
-        false,
-        "for d in /usr/lib/postgresql/* /usr/pgsql-* /opt/homebrew/opt/postgresql@* "
-        "/usr/local/opt/postgresql@* /Applications/Postgres.app/Contents/Versions/*; do "
-        "echo \"$d\"; done",
     };
     return search;
 }
@@ -118,22 +142,25 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
         return 0;
     }
 
-    const std::string installationProbe = withSystemFolder(search.installationProbe);
     const auto found = [&](int version) {
-        const std::string baseDirectory = runCommand(forVersion(installationProbe, version));
-        if (baseDirectory.find(search.installationHit) == std::string::npos)
-            return false;
-        if (!search.checksFiles) {
-            // The line feed that ends the output stays here; it is removed with every
-            // other line feed once the role command is finished.
-            psqlPath = baseDirectory + search.binarySuffix;
-            return true;
+        for (const std::string& folder : search.installationFolders) {
+            const std::string file = forVersion(folder, version) + search.binarySuffix;
+            if (isRunnableFile(file)) {
+                psqlPath = file;
+                return true;
+            }
         }
+        if (search.baseDirectoryProbe.empty())
+            return false;
+        const std::string baseDirectory =
+            runCommand(forVersion(withSystemFolder(search.baseDirectoryProbe), version));
+        if (baseDirectory.find(search.baseDirectoryHit) == std::string::npos)
+            return false;
         // A registry entry may outlive its installation, and a base directory holding
         // % would not name the file cmd.exe runs: then the next version is tried.
         const std::string file =
             withoutLineEnds(systemOutputText(baseDirectory)) + search.binarySuffix;
-        if (!isProgramFile(file))
+        if (!isRunnableFile(file))
             return false;
         psqlPath = file;
         return true;
@@ -144,9 +171,14 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
         std::cout << forVersion(search.missMessage, version) << std::endl;
     }
     // Releases newer than 16, as the installations there are name them.
-    if (search.installationListing.empty())
-        return 1;
-    for (int version : newerVersions(runCommand(withSystemFolder(search.installationListing))))
+    std::vector<int> versions;
+    for (const std::string& folder : search.installationFolders)
+        addFolderVersions(folder, versions);
+    if (!search.installationListing.empty())
+        addListedVersions(runCommand(withSystemFolder(search.installationListing)), versions);
+    std::sort(versions.begin(), versions.end(), std::greater<int>());
+    versions.erase(std::unique(versions.begin(), versions.end()), versions.end());
+    for (int version : versions)
         if (found(version))
             return 0;
     return 1;

@@ -1,24 +1,30 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Where one platform looks for psql, and what it says when it cannot find it. In the
-// texts below, {N} stands for a PostgreSQL major version number and {SYSTEM} for the
-// folder of the system's own programs (systemProgramFolder), so that no program of that
-// name in the current folder runs instead.
+// texts below, {N} stands for a PostgreSQL major version number, and in the commands
+// {SYSTEM} for the folder of the system's own programs (systemProgramFolder), so that
+// no program of that name in the current folder runs instead. For each version the
+// installation folders are tried in order, then the base directory the probe prints;
+// the first where binarySuffix names a file that may run (isRunnableFile) is taken.
 struct PsqlSearch {
-    std::string installationProbe; // prints an installation's base directory, or nothing
-    std::string installationHit;   // what a hit's output contains
-    std::string binarySuffix;      // appended to the base directory
+    // The folders an installation may lie in. Those of installations newer than 16 are
+    // the entries of the folder above each that are named as its last part is, with
+    // digits in place of {N}.
+    std::vector<std::string> installationFolders;
+    // A command that prints an installation's base directory, or nothing, and what a
+    // hit's output contains. The file there is checked too: a registry entry may
+    // outlive its installation.
+    std::string baseDirectoryProbe;
+    std::string baseDirectoryHit;
+    // A command that lists the installations there are, one a line, each line ending in
+    // its major version.
+    std::string installationListing;
+    std::string binarySuffix; // psql's file, appended to an installation's folder
     std::string missMessage;
     std::string pathPrompt; // asks the user for the path when every probe missed
-    // Whether an installation's psql file is checked here (Windows, where a registry
-    // entry may outlive its installation); otherwise the installation probe checks the
-    // file itself.
-    bool checksFiles = false;
-    // Lists the installations there are, one a line, each line ending in its major
-    // version: those newer than 16 are probed, newest first, when 16 to 12 missed.
-    std::string installationListing;
 };
 
 // The searches for Windows (the registry entries of the PostgreSQL installer) and for

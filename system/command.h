@@ -47,13 +47,6 @@ int setInheritedVariable(const std::string& name, const std::string& value);
 // inherit it. Returns 0 on success (also when it was not set), 1 otherwise.
 int clearInheritedVariable(const std::string& name);
 
-// The program file that a path typed by the user names, or "" when it names none
-// (an empty answer, a directory, nothing there). On Windows one pair of double quotes
-// around the path, as Explorer's "Copy as path" writes it, and blanks outside them are
-// dropped first, a path without its ".exe" also finds the file with it, and a path
-// holding % names none. A bare name found in the current folder is given as ./name.
-std::string typedProgramFile(const std::string& typed);
-
 // The interpreter that runCommand hands command lines to; callers that build command
 // lines quote them for it.
 enum class CommandInterpreter { PosixShell, WindowsCmd };

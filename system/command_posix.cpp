@@ -1,7 +1,6 @@
 #include "system/command.h"
 
 #include "system/command_run.h"
-#include "system/program.h"
 #include "system/signals_posix.h"
 
 #include <cerrno>
@@ -340,14 +339,6 @@ int setInheritedVariable(const std::string& name, const std::string& value) {
 
 int clearInheritedVariable(const std::string& name) {
     return unsetenv(name.c_str()) == 0 ? 0 : 1;
-}
-
-std::string typedProgramFile(const std::string& typed) {
-    // Quotes and blanks are legal in POSIX file names, so the answer is taken as typed.
-    if (!isProgramFile(typed))
-        return "";
-    // The shell looks a name without a slash up on the search path, not here.
-    return typed.find('/') == std::string::npos ? "./" + typed : typed;
 }
 
 CommandInterpreter commandInterpreter() {

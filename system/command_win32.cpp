@@ -131,26 +131,6 @@ bool readUntil(StreamReader* readers, int count, CommandClock::time_point deadli
     }
 }
 
-// A double quote cannot occur in a Windows file name, so a pair around the path is
-// only quoting: drop it, and the blanks outside it.
-std::string withoutQuotes(const std::string& typed) {
-    const size_t first = typed.find_first_not_of(" \t");
-    const size_t last = typed.find_last_not_of(" \t");
-    if (first == std::string::npos || last - first < 1 || typed[first] != '"' || typed[last] != '"')
-        return typed;
-    return typed.substr(first + 1, last - first - 1);
-}
-
-// The file itself, or the one cmd.exe would run for a name typed without its
-// extension; "" when neither is there.
-std::string programFile(const std::string& path) {
-    if (isProgramFile(path))
-        return path;
-    if (isProgramFile(path + ".exe"))
-        return path + ".exe";
-    return "";
-}
-
 // Whether `folder` names a folder from a drive's root (C:\...) or a share (\\server\...),
 // so that the command line's path to the program still holds once the command starts
 // there.
@@ -271,17 +251,6 @@ int clearInheritedVariable(const std::string& name) {
                    GetLastError() == ERROR_ENVVAR_NOT_FOUND
                ? 0
                : 1;
-}
-
-std::string typedProgramFile(const std::string& typed) {
-    // cmd.exe would expand %NAME% even between quotes, so such a path would not name the
-    // file that runs, and %PGPASSWORD% would put the password on a command line: it
-    // names no program file.
-    const std::string file = programFile(withoutQuotes(typed));
-    // cmd.exe looks a bare name up on the search path, not here.
-    if (!file.empty() && file.find_first_of("\\/:") == std::string::npos)
-        return ".\\" + file;
-    return file;
 }
 
 CommandInterpreter commandInterpreter() {

@@ -1,6 +1,8 @@
 #include "system/program.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,15 +15,34 @@ bool isProgramFile(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string systemOutputText(const std::string& output) {
-    return output;
+bool isRunnableFile(const std::string& path) {
+    return isProgramFile(path) && access(path.c_str(), X_OK) == 0;
+}
+
+int folderEntryNames(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    DIR* const entries = opendir(folder.c_str());
+    if (!entries)
+        return 1;
+    int status = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* const entry = readdir(entries);
+        if (!entry) {
+            status = errno == 0 ? 0 : 1;
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(entries);
+    if (status != 0)
+        names.clear();
+    return status;
 }
 
 namespace {
-
-bool mayRun(const std::string& file) {
-    return isProgramFile(file) && access(file.c_str(), X_OK) == 0;
-}
 
 // The file `name` names in `folder`; an empty folder is the current one, and a file
 // there is named ./name, so that it is never looked up on the search path again.
@@ -63,8 +84,16 @@ std::string programOnSearchPath(const std::string& name) {
             folder.clear();
         const std::string file = inFolder(folder, name);
         // The shell runs the first file it may execute and passes over the rest.
-        if (mayRun(file))
+        if (isRunnableFile(file))
             return file;
     }
     return "";
+}
+
+std::string typedProgramFile(const std::string& typed) {
+    // Quotes and blanks are legal in POSIX file names, so the answer is taken as typed.
+    if (!isProgramFile(typed))
+        return "";
+    // The shell looks a name without a slash up on the search path, not here.
+    return typed.find('/') == std::string::npos ? "./" + typed : typed;
 }

@@ -1,6 +1,7 @@
 #include "system/program.h"
 
 #include "system/command.h"
+#include "system/text.h"
 #include "system/wide_win32.h"
 
 #include <windows.h>
@@ -40,6 +41,26 @@ bool liesOutsideCurrentFolder(const std::string& path) {
             there.nFileIndexLow != here.nFileIndexLow);
 }
 
+// A double quote cannot occur in a Windows file name, so a pair around the path is
+// only quoting: drop it, and the blanks outside it.
+std::string withoutQuotes(const std::string& typed) {
+    const size_t first = typed.find_first_not_of(" \t");
+    const size_t last = typed.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first < 1 || typed[first] != '"' || typed[last] != '"')
+        return typed;
+    return typed.substr(first + 1, last - first - 1);
+}
+
+// The file itself, or the one cmd.exe would run for a name typed without its
+// extension; "" when neither is there.
+std::string programFile(const std::string& path) {
+    if (isProgramFile(path))
+        return path;
+    if (isProgramFile(path + ".exe"))
+        return path + ".exe";
+    return "";
+}
+
 } // namespace
 
 std::string systemProgramFolder() {
@@ -60,12 +81,30 @@ bool isProgramFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string systemOutputText(const std::string& output) {
-    const UINT console = GetConsoleOutputCP();
-    std::string text;
-    if (codePageToUtf8(output, console != 0 ? console : GetOEMCP(), text) != 0)
-        return output;
-    return text;
+bool isRunnableFile(const std::string& path) {
+    return isProgramFile(path);
+}
+
+int folderEntryNames(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    std::wstring wideFolder;
+    if (toWide(folder, wideFolder) != 0)
+        return 1;
+    WIN32_FIND_DATAW entry;
+    const HANDLE entries = FindFirstFileW((wideFolder + L"\\*").c_str(), &entry);
+    if (entries == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    do {
+        const std::wstring wideName = entry.cFileName;
+        std::string name;
+        if (wideName != L"." && wideName != L".." && toUtf8(wideName, name) == 0)
+            names.push_back(name);
+    } while (FindNextFileW(entries, &entry));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(entries);
+    if (!complete)
+        names.clear();
+    return complete ? 0 : 1;
 }
 
 std::string programOnSearchPath(const std::string& name) {
@@ -87,4 +126,15 @@ std::string programOnSearchPath(const std::string& name) {
         from = end + 1;
     }
     return "";
+}
+
+std::string typedProgramFile(const std::string& typed) {
+    // cmd.exe would expand %NAME% even between quotes, so such a path would not name the
+    // file that runs, and %PGPASSWORD% would put the password on a command line: it
+    // names no program file.
+    const std::string file = programFile(withoutQuotes(typed));
+    // cmd.exe looks a bare name up on the search path, not here.
+    if (!file.empty() && file.find_first_of("\\/:") == std::string::npos)
+        return ".\\" + file;
+    return file;
 }

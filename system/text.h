@@ -10,3 +10,9 @@
 // that is UTF-8 or the plain C locale. Returns 0, or 1 when an argument holds bytes
 // that are no text in that character set.
 int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments);
+
+// Text that a program of the system (where.exe, cmd.exe's echo) wrote into a pipe, as
+// UTF-8: on Windows it comes in the console's output code page (the OEM code page when
+// there is no console), and is kept as it is when it is no text there; elsewhere it
+// is taken as it is.
+std::string systemOutputText(const std::string& output);

@@ -79,3 +79,7 @@ int commandLineArguments(int argc, char* argv[], std::vector<std::string>& argum
     std::setlocale(LC_CTYPE, "C");
     return status;
 }
+
+std::string systemOutputText(const std::string& output) {
+    return output;
+}

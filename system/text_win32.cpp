@@ -23,3 +23,11 @@ int commandLineArguments(int, char*[], std::vector<std::string>& arguments) {
         arguments.swap(converted);
     return status;
 }
+
+std::string systemOutputText(const std::string& output) {
+    const UINT console = GetConsoleOutputCP();
+    std::string text;
+    if (codePageToUtf8(output, console != 0 ? console : GetOEMCP(), text) != 0)
+        return output;
+    return text;
+}

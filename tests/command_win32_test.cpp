@@ -2,6 +2,7 @@
 
 #include "compliance/role_query.h"
 #include "support/decode.h"
+#include "system/program.h"
 #include "system/wide_win32.h"
 
 #include <gtest/gtest.h>

@@ -50,7 +50,7 @@ void writeScript(const fs::path& file, const std::string& text, bool executable 
 TEST(ForVersion, ReplacesEveryPlaceholder) {
     EXPECT_EQ(forVersion("a{N}b{N}", 16), "a16b16");
     EXPECT_EQ(forVersion("none", 12), "none");
-    EXPECT_EQ(forVersion(windowsPsqlSearch().installationProbe, 16),
+    EXPECT_EQ(forVersion(windowsPsqlSearch().baseDirectoryProbe, 16),
               "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
               "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-16\\ /v \"Base "
               "Directory\"\"') DO @echo %b");
@@ -59,8 +59,8 @@ TEST(ForVersion, ReplacesEveryPlaceholder) {
               "HKLM\\SOFTWARE\\PostgreSQL\\Installations\\postgresql-x64-13\\");
 }
 
-// Installations laid out under a temporary root, found by the same kind of probe
-// that looks in the system's directories.
+// Installations laid out under a temporary root, found in folders given as the
+// system's are.
 class PsqlLocator : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -70,11 +70,7 @@ class PsqlLocator : public ::testing::Test {
         search_ = posixPsqlSearch();
         fs::create_directories(root_ + "/path");
         searchPath_ = std::make_unique<SearchPathFor>(root_ + "/path");
-        search_.installationProbe = "for d in " + root_ + "/first/{N} " + root_ +
-                                    "/second/{N}; do if [ -x \"$d/bin/psql\" ]; then echo "
-                                    "\"$d\"; break; fi; done";
-        search_.installationListing =
-            "for d in " + root_ + "/first/* " + root_ + "/second/*; do echo \"$d\"; done";
+        search_.installationFolders = {root_ + "/first/{N}", root_ + "/second/{N}"};
     }
     void TearDown() override {
         searchPath_.reset();
@@ -113,7 +109,7 @@ TEST_F(PsqlLocator, NewestInstallationWinsAfterTheMissesAbove) {
     install("first/15", false); // not executable: not an installation
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
-    EXPECT_EQ(path, root_ + "/second/14\n/bin/psql");
+    EXPECT_EQ(path, root_ + "/second/14/bin/psql");
     EXPECT_EQ(printed, missLine(16) + missLine(15));
 }
 
@@ -125,7 +121,7 @@ TEST_F(PsqlLocator, NewerInstallationsAreFoundNewestFirst) {
     install("first/19", false); // not executable: not an installation
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
-    EXPECT_EQ(path, root_ + "/second/18\n/bin/psql");
+    EXPECT_EQ(path, root_ + "/second/18/bin/psql");
     EXPECT_EQ(printed, missLine(16) + missLine(15) + missLine(14) + missLine(13) + missLine(12));
     fs::remove_all(root_ + "/first/17");
     fs::remove_all(root_ + "/second/18");
@@ -141,7 +137,7 @@ TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(locatePsql(path, posixPsqlSearch()), 0);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(path, "/usr/lib/postgresql/" + std::to_string(newest) + "\n/bin/psql");
+    EXPECT_EQ(path, "/usr/lib/postgresql/" + std::to_string(newest) + "/bin/psql");
 }
 
 // The file found must be the one the shell would run for the bare name, and none
