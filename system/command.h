@@ -35,9 +35,9 @@ std::string runCommand(const std::string& command);
 // Makes this process's environment what the commands run afterwards need: on Linux and
 // macOS a PATH (the system's default search path where none is set, since each shell
 // would otherwise take a default of its own), on Windows a bare program name looked up
-// on the search path alone, never in the current folder first. Returns 0, or 1 when
-// the environment could not be changed.
-int prepareCommandEnvironment();
+// on the search path alone, never in the current folder first. Where the environment
+// cannot be changed, it stays as it is.
+void prepareCommandEnvironment();
 
 // Sets `name` in this process's environment so that every command run afterwards
 // inherits it. Returns 0 on success, 1 when the environment could not be changed or

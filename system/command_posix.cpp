@@ -247,13 +247,19 @@ bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
 
 // Ends the watcher's group, the shell, psql and whatever they started, and reaps the
 // watcher. SIGKILL ends a process a moment after it is sent: the command counts as
-// stopped once no process of the group is left running, at most a second later.
+// stopped once the group is gone, at most a second later.
 void stopGroup(pid_t pid) {
     // The watcher may not lead its group yet if it has only just started.
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    for (int wait = 0; wait < 1000 && kill(-pid, 0) == 0; ++wait) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    // Killed again each time, in case the shell started something in the meantime; a
+    // process of the group that is this process's child (when this process is the one
+    // orphans are given to) is reaped here, since nothing else would.
+    for (int wait = 0; wait < 1000 && (kill(-pid, SIGKILL) == 0 || errno == EPERM); ++wait) {
+        while (waitpid(-pid, nullptr, WNOHANG) > 0) {
+        }
         const timespec nap = {0, 1000000};
         nanosleep(&nap, nullptr);
     }
@@ -312,19 +318,19 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
-int prepareCommandEnvironment() {
+void prepareCommandEnvironment() {
     // Without PATH each shell takes a default of its own (dash's and bash's differ): the
     // system's default search path is set, and the shell then looks where
-    // programOnSearchPath looks.
+    // programOnSearchPath looks. Where it cannot be, programOnSearchPath finds nothing.
     if (std::getenv("PATH"))
-        return 0;
+        return;
     const size_t size = confstr(_CS_PATH, nullptr, 0);
     if (size == 0)
-        return 1;
+        return;
     std::string folders(size, '\0');
     confstr(_CS_PATH, &folders[0], size);
     folders.resize(size - 1);
-    return setInheritedVariable("PATH", folders);
+    setInheritedVariable("PATH", folders);
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

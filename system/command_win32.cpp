@@ -76,6 +76,16 @@ struct StreamReader {
     bool ended = true; // until its pipe is open
     std::string* kept = nullptr;
     size_t limit = 0;
+    StreamReader() = default;
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
+    // A read still pending (an exception on the way out) must end before its buffer and
+    // event go.
+    ~StreamReader() {
+        DWORD got;
+        if (pending && CancelIoEx(pipe.handle, &overlapped))
+            GetOverlappedResult(pipe.handle, &overlapped, &got, TRUE);
+    }
 };
 
 void startRead(StreamReader& reader) {
@@ -227,10 +237,12 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
-int prepareCommandEnvironment() {
+void prepareCommandEnvironment() {
     // cmd.exe, and every program it starts, then looks a bare program name up on the
-    // search path alone, never in the current folder first.
-    return SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1") ? 0 : 1;
+    // search path alone, never in the current folder first. psql is run by its full
+    // path, and a command line never names a program in the current folder, so where
+    // this cannot be set nothing else changes.
+    SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {

@@ -70,7 +70,7 @@ class PsqlLocator : public ::testing::Test {
         search_ = posixPsqlSearch();
         fs::create_directories(root_ + "/path");
         searchPath_ = std::make_unique<SearchPathFor>(root_ + "/path");
-        search_.installationFolders = {root_ + "/first/{N}", root_ + "/second/{N}"};
+        search_.installationFolders = {root_ + "/first/{N}", root_ + "/second/pgsql-{N}"};
     }
     void TearDown() override {
         searchPath_.reset();
@@ -104,27 +104,27 @@ TEST_F(PsqlLocator, OnTheSearchPathNothingIsProbedAndThatFileRuns) {
 }
 
 TEST_F(PsqlLocator, NewestInstallationWinsAfterTheMissesAbove) {
-    install("second/14");
+    install("second/pgsql-14");
     install("first/13");
     install("first/15", false); // not executable: not an installation
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
-    EXPECT_EQ(path, root_ + "/second/14/bin/psql");
+    EXPECT_EQ(path, root_ + "/second/pgsql-14/bin/psql");
     EXPECT_EQ(printed, missLine(16) + missLine(15));
 }
 
 // Past the five misses, the newest installation above 16 there is; 11 is never used.
 TEST_F(PsqlLocator, NewerInstallationsAreFoundNewestFirst) {
     install("first/17");
-    install("second/18");
+    install("second/pgsql-18");
     install("first/11");
     install("first/19", false); // not executable: not an installation
     std::string path = "psql", printed;
     EXPECT_EQ(locate(path, printed), 0);
-    EXPECT_EQ(path, root_ + "/second/18/bin/psql");
+    EXPECT_EQ(path, root_ + "/second/pgsql-18/bin/psql");
     EXPECT_EQ(printed, missLine(16) + missLine(15) + missLine(14) + missLine(13) + missLine(12));
     fs::remove_all(root_ + "/first/17");
-    fs::remove_all(root_ + "/second/18");
+    fs::remove_all(root_ + "/second/pgsql-18");
     EXPECT_EQ(locate(path, printed), 1);
 }
 
@@ -175,7 +175,7 @@ TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     // the shell is given the one searched.
     {
         const SearchPathFor noPath(nullptr);
-        ASSERT_EQ(prepareCommandEnvironment(), 0);
+        prepareCommandEnvironment();
         const std::string file = programOnSearchPath("psql");
         EXPECT_EQ(runCommand("command -v psql"), file.empty() ? "" : file + "\n");
     }

@@ -10,9 +10,10 @@
 
 namespace {
 
-std::string mainVerdict(const std::string& output, int expectedStatus = 0) {
+std::string mainVerdict(const std::string& output, int expectedStatus = 0,
+                        const std::string& messages = "") {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateMainUser(output, "Halvern_Main"), expectedStatus);
+    EXPECT_EQ(evaluateMainUser(output, "Halvern_Main", messages), expectedStatus);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -97,6 +98,9 @@ TEST(VerdictGate, OutputWithoutAnAnswerIsShownAfterTheError) {
                               "(0 rows)\n\n";
     EXPECT_EQ(mainVerdict(noRow, 1), kMainError + noRow + "\n");
     EXPECT_EQ(mainVerdict("popen failed", 1), std::string(kMainError) + "popen failed\n");
+    // psql's messages follow, and are never read for markers (a NOTICE may quote anything).
+    EXPECT_EQ(mainVerdict("", 1, "NOTICE:  SUPERUSERTRUE"),
+              std::string(kMainError) + "\nNOTICE:  SUPERUSERTRUE\n");
     // Markers are case-sensitive and the headings never count as one.
     EXPECT_EQ(mainVerdict("superusertrue rolsuper LOGINTRUE", 1),
               std::string(kMainError) + "superusertrue rolsuper LOGINTRUE\n");
