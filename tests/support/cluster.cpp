@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
@@ -137,13 +138,27 @@ void passClientMessages(Relay& relay) {
 
 void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
     std::vector<Relay> relays;
+    // Once told to stop, the clients still there are given a second to leave and be
+    // counted: the end of one that has just left may still be on its way.
+    bool stopping = false;
+    std::chrono::steady_clock::time_point stopBy;
     for (;;) {
-        std::vector<pollfd> fds = {{stopFd, POLLIN, 0}, {listener, POLLIN, 0}};
+        int timeout = -1;
+        if (stopping) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  stopBy - std::chrono::steady_clock::now())
+                                  .count();
+            if (relays.empty() || left <= 0)
+                break;
+            timeout = static_cast<int>(left);
+        }
+        std::vector<pollfd> fds = {{stopping ? -1 : stopFd, POLLIN, 0},
+                                   {stopping ? -1 : listener, POLLIN, 0}};
         for (const Relay& relay : relays) {
             fds.push_back({relay.client, POLLIN, 0});
             fds.push_back({relay.server, POLLIN, 0});
         }
-        if (poll(fds.data(), fds.size(), -1) < 0)
+        if (poll(fds.data(), fds.size(), timeout) < 0)
             continue;
         const size_t polled = relays.size(); // a client accepted now is polled next time
         if (fds[1].revents) {
@@ -175,9 +190,10 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
         relays.erase(std::remove_if(relays.begin(), relays.end(),
                                     [](const Relay& relay) { return relay.client < 0; }),
                      relays.end());
-        // Asked to stop: a client that left in the same moment has been counted.
-        if (fds[0].revents)
-            break;
+        if (fds[0].revents && !stopping) {
+            stopping = true;
+            stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        }
     }
     for (const Relay& relay : relays) {
         close(relay.client);
