@@ -65,8 +65,12 @@ void putTerminalBack() {
 // Only async-signal-safe calls in the handlers.
 
 extern "C" void restoreEchoAndDie(int signalNumber) {
-    // Put the terminal back, then let the signal end the process the way it normally
-    // would.
+    // What was typed of the password and not yet read is dropped first: left in the
+    // terminal, it would be read, and shown, by whatever takes the terminal next, the
+    // shell included. Then put the terminal back and let the signal end the process
+    // the way it normally would.
+    if (gEchoIsOff)
+        tcflush(STDIN_FILENO, TCIFLUSH);
     putTerminalBack();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -100,6 +101,14 @@ TEST(PasswordPrompt, SignalsWhileWaitingRestoreEchoAndStillEndTheRun) {
         EXPECT_EQ(WTERMSIG(status), interruption.signal);
         EXPECT_TRUE(terminalEchoes(session)) << strsignal(interruption.signal);
         EXPECT_EQ(session.screen.find("half-typed"), std::string::npos);
+        // Nothing of the half-typed password is left for whoever reads the terminal next.
+        typeOnTerminal(session, "\n");
+        pollfd ready = {session.slave, POLLIN, 0};
+        char left[64];
+        ASSERT_EQ(poll(&ready, 1, 5000), 1) << strsignal(interruption.signal);
+        const ssize_t got = read(session.slave, left, sizeof left);
+        EXPECT_EQ(std::string(left, got > 0 ? static_cast<size_t>(got) : 0), "\n")
+            << strsignal(interruption.signal);
         closeTerminal(session);
     }
 }
