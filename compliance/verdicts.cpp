@@ -78,8 +78,7 @@ void printLines(std::ostream& stream, const std::string& text) {
 bool answeredQuery(const std::string& output, const std::string& messages, const char* errorText,
                    const std::string& roleName) {
     if (answered(output)) {
-        printLines(std::cerr, messages);
-        std::cerr.flush();
+        printLines(std::cerr, messages); // standard error is written at once
         return true;
     }
     std::cout << errorText << "\n" << output << std::endl;

@@ -109,18 +109,19 @@ void takeRead(StreamReader& reader, BOOL wait) {
         reader.ended = true;
 }
 
-// Reads every stream until its end or the deadline; false when the deadline came first.
-bool readUntil(StreamReader* readers, int count, CommandClock::time_point deadline) {
+// Reads both streams until their end or the deadline; false when the deadline came
+// first.
+bool readUntil(StreamReader (&readers)[2], CommandClock::time_point deadline) {
     for (;;) {
         HANDLE events[2];
         StreamReader* waiting[2];
         DWORD waits = 0;
-        for (int i = 0; i < count; ++i) {
-            if (!readers[i].ended && !readers[i].pending)
-                startRead(readers[i]);
-            if (readers[i].pending) {
-                events[waits] = readers[i].event.handle;
-                waiting[waits++] = &readers[i];
+        for (StreamReader& reader : readers) {
+            if (!reader.ended && !reader.pending)
+                startRead(reader);
+            if (reader.pending) {
+                events[waits] = reader.event.handle;
+                waiting[waits++] = &reader;
             }
         }
         if (waits == 0)
@@ -225,7 +226,7 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
         return CommandEnd::NotStarted;
 
     const bool finished =
-        readUntil(readers, 2, deadline) &&
+        readUntil(readers, deadline) &&
         WaitForSingleObject(process.handle, static_cast<DWORD>(millisecondsUntil(deadline))) ==
             WAIT_OBJECT_0;
     if (!finished) {
