@@ -11,7 +11,8 @@ namespace {
 // beside the main user's (the role whose ADMIN OPTION on this one is asked), and the
 // catalog is joined to it. A missing role gives no attribute markers, but ROLEMISSING
 // and, for each role whose name differs from it only in case, OTHERCASE and the hex of
-// that name's UTF-8 bytes.
+// that name's UTF-8 bytes. SERVERVERSION and the hex of the server's version stand in
+// every row.
 const char kQueryBeforeRole[] =
     "select case when r.oid is null then null when r.rolsuper then 'SUPERUSERTRUE' else "
     "'SUPERUSERFALSE' end as rolsuper, case when r.oid is null then null when r.rolcreatedb "
@@ -27,6 +28,8 @@ const char kQueryBeforeRole[] =
     "OPERATOR(pg_catalog.>=) 160000 then 'ADMINRULETRUE' else 'ADMINRULEFALSE' end as "
     "adminrule, case when r.oid is null then null when pg_catalog.pg_has_role(m.oid, r.oid, "
     "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as mainadmin, "
+    "pg_catalog.concat('SERVERVERSION', pg_catalog.encode(pg_catalog.convert_to("
+    "pg_catalog.current_setting('server_version'), 'UTF8'), 'hex')) as server, "
     "case when r.oid is null then pg_catalog.concat('ROLEMISSING', (select "
     "pg_catalog.string_agg(pg_catalog.concat('OTHERCASE', "
     "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), "

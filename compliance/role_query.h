@@ -24,7 +24,8 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
 // the row holds ROLEMISSING instead, and OTHERCASE followed by the hex of each name
 // that differs from it only in case. Besides the role's attributes it tells whether
 // the server is 16 or later (ADMINRULE...) and whether `adminRoleName` holds ADMIN
-// OPTION on the role (HOLDSADMIN...).
+// OPTION on the role (HOLDSADMIN...), and the server's version (SERVERVERSION and its
+// hex).
 // The names are UTF-8 and travel as the lower-case hex of their bytes, which the server
 // decodes as UTF-8 whatever the session's client encoding, so no byte of them is ever
 // read as SQL and they mean the same characters on every console. Every name in the

@@ -19,8 +19,8 @@ inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
 // console directly. The command's exit status is not looked at. A command still
 // running after `deadlineSeconds` is stopped together with every process it started,
 // and `output` holds what it wrote before. When the command cannot be started the
-// output is the text "popen failed". Returns 0 when the command ended by itself (or
-// never started), 1 when it was stopped at the deadline.
+// output is the text "popen failed". Returns 0 when the command ended by itself, 1 when
+// it was stopped at the deadline, 2 when it could not be started.
 // `programFolder` is the folder of the program the command runs, or "": on Windows an
 // absolute one is the command's current folder, so that the DLLs the program loads by
 // name come from beside it and never from the folder the tool was started in. Elsewhere
