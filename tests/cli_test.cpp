@@ -5,6 +5,7 @@
 #include "support/roles.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdlib>
@@ -39,6 +40,14 @@ TEST(CommandLine, BadCommandLinePrintsUsageAndExitsOne) {
     const ProcessResult missing = runRolegate({"-h", "a", "-p", "1"}, kPasswordLine);
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.output, "ERROR: postgres username is empty\n" + kUsage);
+    // A version query is no usage error; for a program the usage goes to standard error.
+    const ProcessResult version = runRolegate({"--version"}, "");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "rolegate " ROLEGATE_VERSION "\n");
+    const ProcessResult forJson = runRolegate({"--format", "json", "-h", "a"}, "");
+    EXPECT_EQ(forJson.exitCode, 1);
+    EXPECT_EQ(forJson.output, "");
+    EXPECT_EQ(forJson.errors, "ERROR: port is empty\n" + kUsage);
 }
 
 struct MatrixRow {
@@ -82,6 +91,70 @@ TEST(RoleMatrix, MainAndInternalAreCheckedSeparately) {
     const ProcessResult onlyMain = runRolegate(checkArgs("rg_super"), kPasswordLine);
     EXPECT_EQ(onlyMain.exitCode, 0);
     EXPECT_EQ(onlyMain.output, report(kMainOk));
+}
+
+// One run per case as a person reads it, and one as a program does, with --format json
+// and --strict: the same verdicts, the document alone on standard output, the report's
+// lines on standard error, and an exit status that tells.
+TEST(RoleMatrix, TextJsonAndStrictTellTheSame) {
+    const std::string said = psqlFailed(testCluster().port) +
+                             "FATAL:  password authentication failed for user \"" +
+                             kConnectingUser + "\"\n";
+    const std::string skipped =
+        "ERROR: Unknown option \"-I\" was skipped, with the argument after it\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input, text, mainVerdict, internalVerdict;
+        int strictStatus;
+        std::string errorKinds; // of the main and the internal user, when not null
+    };
+    std::vector<std::string> mistyped = checkArgs("rg_super");
+    mistyped.insert(mistyped.end(), {"-I", "rg_nologin"});
+    const Case cases[] = {
+        {checkArgs("rg_super", "rg_warn"), kPasswordLine, report(kMainOk, kInternalOk), "ok", "ok",
+         0, ""},
+        {checkArgs("rg_warn", "rg_nologin"), kPasswordLine,
+         report(kMainOkWithWarnings, internalFailed("rg_nologin")), "ok_with_warnings", "failed", 3,
+         ""},
+        {checkArgs("rg_super_nologin"), kPasswordLine,
+         report(kMainOk + std::string(kNoLoginWarning)), "ok", "", 3, ""},
+        {checkArgs("rg_absent", "rg_login"), kPasswordLine,
+         report(kMainError + missingRole("rg_absent"), kInternalOk), "missing", "ok", 3, ""},
+        {checkArgs("rg_super", "rg_login"), "wrong\n", report(kMainError + said, kInternalNotTried),
+         "not_checked", "not_checked", 2, "no_answer not_tried"},
+        // Reported, and the run goes on; with --strict it ends before any prompt.
+        {mistyped, kPasswordLine, skipped + report(kMainOk), "", "", 1, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string which = c.args[7] + " " + c.input;
+        const ProcessResult text = runRolegate(c.args, c.input);
+        EXPECT_EQ(text.output, c.text) << which;
+        EXPECT_EQ(text.exitCode, 0) << which;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--format", "json", "--strict"});
+        const ProcessResult json = runRolegate(args, c.input);
+        EXPECT_EQ(json.exitCode, c.strictStatus) << which;
+        if (c.strictStatus == 1) {
+            EXPECT_EQ(json.output, "") << which;
+            EXPECT_EQ(json.errors, skipped) << which;
+            continue;
+        }
+        EXPECT_EQ(json.errors, text.output + text.errors) << which;
+        const nlohmann::json document = nlohmann::json::parse(json.output);
+        EXPECT_EQ(document["ready"], c.strictStatus == 0) << which;
+        const nlohmann::json& roles = document["roles"];
+        ASSERT_EQ(roles.size(), c.internalVerdict.empty() ? 1u : 2u) << which;
+        EXPECT_EQ(roles[0]["verdict"], c.mainVerdict) << which;
+        std::string kinds;
+        for (const nlohmann::json& role : roles) {
+            if (!role["error"].is_null())
+                kinds += (kinds.empty() ? "" : " ") + role["error"]["kind"].get<std::string>();
+            if (role["check"] == "internal") {
+                EXPECT_EQ(role["verdict"], c.internalVerdict) << which;
+            }
+        }
+        EXPECT_EQ(kinds, c.errorKinds) << which;
+    }
 }
 
 // The report names the role missing, without the query's own table, and the one that
