@@ -9,6 +9,7 @@
 #include "support/roles.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -421,6 +422,18 @@ TEST_F(RealPsql, ReportsAreTheLinuxBuildsForEachVerdictAndHostileName) {
         EXPECT_EQ(windows.output, missLines(16, 16) + linux.output) << which << "\n"
                                                                     << windows.errors;
         EXPECT_EQ(windows.exitCode, linux.exitCode) << which;
+        // The JSON document, which the Windows build writes in text mode (CR LF).
+        std::vector<std::string> forJson = args;
+        forJson.insert(forJson.end(), {"--format", "json", "--strict"});
+        const ProcessResult linuxJson =
+            runProcess(withArgs(ROLEGATE_BINARY, forJson), kConnectingPassword + "\n",
+                       {{"LC_ALL", "C.UTF-8"}});
+        const ProcessResult windowsJson = runWine(
+            withArgs(kWindowsBuild + "/rolegate.exe", forJson), kConnectingPassword + "\r\n");
+        EXPECT_EQ(nlohmann::json::parse(windowsJson.output),
+                  nlohmann::json::parse(linuxJson.output))
+            << which;
+        EXPECT_EQ(windowsJson.exitCode, linuxJson.exitCode) << which;
     }
 }
 
