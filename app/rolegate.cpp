@@ -41,11 +41,12 @@ std::string folderOf(const std::string& path) {
 
 // Runs one role's query. A psql that has not finished by the deadline (a server that
 // takes the login and then never answers, say) is stopped.
-QueryRun runRoleQuery(const std::string& psqlPath, const std::string& roleName,
-                      const std::string& mainRole = "") {
+// The names are given as typed, in the character set `encoding`.
+QueryRun runRoleQuery(const std::string& psqlPath, const std::string& encoding,
+                      const std::string& roleName, const std::string& mainRole = "") {
     QueryRun run;
     run.seconds = kCommandDeadlineSeconds;
-    std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
+    std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole, encoding);
     stripNewlines(command);
     const int end =
         runCommandWithin(command, run.seconds, run.output, folderOf(psqlPath), &run.messages);
@@ -132,13 +133,18 @@ int choosePsql(const CheckOptions& options, std::string& psqlPath) {
     return 0;
 }
 
-int checkRoles(int argc, const char* const argv[], Run& run) {
-    if (asksForVersion(argc, argv)) {
+// `argv` is the command line as UTF-8 text, `given` as the server is to read its names,
+// in the character set `encoding`.
+int checkRoles(const std::vector<const char*>& argv, const std::vector<const char*>& given,
+               const std::string& encoding, Run& run) {
+    const int argc = static_cast<int>(argv.size());
+    if (asksForVersion(argc, argv.data())) {
         std::cout << "rolegate " << ROLEGATE_VERSION << std::endl;
         return 0;
     }
-    CheckOptions options;
-    const int read = readOptions(argc, argv, options);
+    CheckOptions options, asGiven;
+    const int read = readOptions(argc, argv.data(), options);
+    readOptions(argc, given.data(), asGiven);
     // For a JSON report standard output holds the document alone: every other line
     // goes to standard error.
     if (read == 0 && reportFormat(options) == ReportFormat::Json)
@@ -167,8 +173,8 @@ int checkRoles(int argc, const char* const argv[], Run& run) {
     run.checksBegan = true;
     std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
     std::cout << "Validating main user..." << std::endl;
-    run.records.push_back(
-        judgeRole(CheckedUser::Main, options.mainuser, runRoleQuery(psqlPath, options.mainuser)));
+    run.records.push_back(judgeRole(CheckedUser::Main, options.mainuser,
+                                    runRoleQuery(psqlPath, encoding, asGiven.mainuser)));
     printRoleReport(run.records.back());
 
     if (!options.internaluser.empty()) {
@@ -178,8 +184,9 @@ int checkRoles(int argc, const char* const argv[], Run& run) {
         // refused its login, is not asked again (an account may lock after a few).
         RoleRecord internal = notTriedRecord(options.internaluser);
         if (!couldNotRun(main)) {
-            internal = judgeRole(CheckedUser::Internal, options.internaluser,
-                                 runRoleQuery(psqlPath, options.internaluser, options.mainuser));
+            internal =
+                judgeRole(CheckedUser::Internal, options.internaluser,
+                          runRoleQuery(psqlPath, encoding, asGiven.internaluser, asGiven.mainuser));
         }
         addAdminOptionWarning(internal, main);
         run.records.push_back(internal);
@@ -207,10 +214,14 @@ int main(int argc, char* argv[]) {
             std::cout << kNoText << std::endl;
             return 1;
         }
-        std::vector<const char*> pointers;
-        for (const std::string& argument : arguments)
-            pointers.push_back(argument.c_str());
-        status = checkRoles(static_cast<int>(pointers.size()), pointers.data(), run);
+        std::vector<std::string> given;
+        const std::string encoding = argumentsForServer(argc, argv, arguments, given);
+        std::vector<const char*> text, bytes;
+        for (size_t i = 0; i < arguments.size(); ++i) {
+            text.push_back(arguments[i].c_str());
+            bytes.push_back(given[i].c_str());
+        }
+        status = checkRoles(text, bytes, encoding, run);
     } catch (...) {
         std::cout << "Could not check postgres user compliance" << std::endl;
         // Once the checks began, standard output holds one document, whatever happens:

@@ -11,8 +11,9 @@ namespace {
 // beside the main user's (the role whose ADMIN OPTION on this one is asked), and the
 // catalog is joined to it. A missing role gives no attribute markers, but ROLEMISSING
 // and, for each role whose name differs from it only in case, OTHERCASE and the hex of
-// that name's UTF-8 bytes. SERVERVERSION and the hex of the server's version stand in
-// every row.
+// that name's UTF-8 bytes. Every row holds SERVERVERSION and the hex of the server's
+// version, NAMEREAD and the hex of the name as the server reads it (UTF-8), and whether
+// the server cut it to 63 bytes (NAMECUT...).
 const char kQueryBeforeRole[] =
     "select case when r.oid is null then null when r.rolsuper then 'SUPERUSERTRUE' else "
     "'SUPERUSERFALSE' end as rolsuper, case when r.oid is null then null when r.rolcreatedb "
@@ -30,19 +31,18 @@ const char kQueryBeforeRole[] =
     "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as mainadmin, "
     "pg_catalog.concat('SERVERVERSION', pg_catalog.encode(pg_catalog.convert_to("
     "pg_catalog.current_setting('server_version'), 'UTF8'), 'hex')) as server, "
+    "pg_catalog.concat('NAMEREAD', pg_catalog.encode(pg_catalog.convert_to(v.n::pg_catalog.text, "
+    "'UTF8'), 'hex')) as nameread, case when pg_catalog.octet_length(v.t) "
+    "OPERATOR(pg_catalog.>) 63 then 'NAMECUTTRUE' else 'NAMECUTFALSE' end as namecut, "
     "case when r.oid is null then pg_catalog.concat('ROLEMISSING', (select "
     "pg_catalog.string_agg(pg_catalog.concat('OTHERCASE', "
     "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), "
     "' ' order by o.rolname) from pg_catalog.pg_roles o where "
     "pg_catalog.lower(o.rolname::pg_catalog.text) OPERATOR(pg_catalog.=) "
-    "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values "
-    "(pg_catalog.convert_from(pg_catalog.decode('";
-const char kQueryBetweenRoles[] = "', 'hex'), 'UTF8')::pg_catalog.name, "
-                                  "pg_catalog.convert_from(pg_catalog.decode('";
-const char kQueryAfterRoles[] =
-    "', 'hex'), 'UTF8')::pg_catalog.name)) as v(n, a) left join pg_catalog.pg_roles r on "
-    "r.rolname OPERATOR(pg_catalog.=) v.n left join pg_catalog.pg_roles m on m.rolname "
-    "OPERATOR(pg_catalog.=) v.a;";
+    "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values (";
+const char kQueryAfterNames[] =
+    ")) as v(n, a, t) left join pg_catalog.pg_roles r on r.rolname OPERATOR(pg_catalog.=) v.n "
+    "left join pg_catalog.pg_roles m on m.rolname OPERATOR(pg_catalog.=) v.a;";
 
 std::string lowerHex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
@@ -79,9 +79,15 @@ std::string shellQuote(const std::string& argument) {
 
 } // namespace
 
-std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName) {
-    return kQueryBeforeRole + lowerHex(roleName) + kQueryBetweenRoles + lowerHex(adminRoleName) +
-           kQueryAfterRoles;
+std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName,
+                         const std::string& encoding) {
+    // The server converts the bytes from their character set into the database's.
+    const auto text = [&](const std::string& name) {
+        return "pg_catalog.convert_from(pg_catalog.decode('" + lowerHex(name) + "', 'hex'), '" +
+               encoding + "')";
+    };
+    return kQueryBeforeRole + text(roleName) + "::pg_catalog.name, " + text(adminRoleName) +
+           "::pg_catalog.name, " + text(roleName) + kQueryAfterNames;
 }
 
 std::string nameAsRead(const std::string& name) {
@@ -95,24 +101,25 @@ std::string nameAsRead(const std::string& name) {
 }
 
 std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName) {
+                                  const std::string& adminRoleName, const std::string& encoding) {
     // The shell gives way to psql, so that psql is the process that runs and is stopped.
     return "exec " + shellQuote(psqlPath) + " -X -w -c " +
-           shellQuote(roleQuerySql(roleName, adminRoleName));
+           shellQuote(roleQuerySql(roleName, adminRoleName, encoding));
 }
 
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                    const std::string& adminRoleName) {
+                                    const std::string& adminRoleName, const std::string& encoding) {
     // cmd.exe strips the outermost pair of quotation marks; inside them the path and
     // the query (plain ASCII without % or ") each stand in their own pair.
-    return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName, adminRoleName) + "\"\"";
+    return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName, adminRoleName, encoding) +
+           "\"\"";
 }
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName) {
+                                  const std::string& adminRoleName, const std::string& encoding) {
     if (commandInterpreter() == CommandInterpreter::WindowsCmd)
-        return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName);
-    return posixRoleQueryCommand(psqlPath, roleName, adminRoleName);
+        return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
+    return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
 }
 
 Variables connectionVariables(const std::string& pguser, const std::string& hostname,

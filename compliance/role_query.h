@@ -12,13 +12,16 @@
 // `adminRoleName` is the role whose ADMIN OPTION on `roleName` the query asks about
 // (the main user, for the internal user's check).
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName = "");
+                                  const std::string& adminRoleName = "",
+                                  const std::string& encoding = "UTF8");
 
 // The same command for a given interpreter, whichever platform this is.
 std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName = "");
+                                  const std::string& adminRoleName = "",
+                                  const std::string& encoding = "UTF8");
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                    const std::string& adminRoleName = "");
+                                    const std::string& adminRoleName = "",
+                                    const std::string& encoding = "UTF8");
 
 // The query: one row of marker words for the role named. When no role has the name,
 // the row holds ROLEMISSING instead, and OTHERCASE followed by the hex of each name
@@ -26,14 +29,18 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
 // the server is 16 or later (ADMINRULE...) and whether `adminRoleName` holds ADMIN
 // OPTION on the role (HOLDSADMIN...), and the server's version (SERVERVERSION and its
 // hex).
-// The names are UTF-8 and travel as the lower-case hex of their bytes, which the server
-// decodes as UTF-8 whatever the session's client encoding, so no byte of them is ever
-// read as SQL and they mean the same characters on every console. Every name in the
-// query is schema-qualified, so the session's search_path cannot change its meaning.
-std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName = "");
+// The names travel as the lower-case hex of their bytes, with PostgreSQL's name of
+// their character set (`encoding`), and the server converts them into the database's
+// with its own tables, so no byte of them is ever read as SQL and they mean what psql
+// would take them for. Every name in the query is schema-qualified, so the session's
+// search_path cannot change its meaning.
+std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName = "",
+                         const std::string& encoding = "UTF8");
 
 // PostgreSQL's names hold at most this many bytes; a longer one is cut there, back to
-// the last whole UTF-8 character, and the role looked for is the one so named.
+// the last whole character, and the role looked for is the one so named. The server
+// says what it read; nameAsRead is the same cut of a UTF-8 name, for a check that got
+// no answer.
 inline constexpr size_t kLongestName = 63;
 std::string nameAsRead(const std::string& name);
 

@@ -163,8 +163,8 @@ std::string lacksLine(const RoleRecord& record) {
         names += (names.empty() ? "" : ", ") + attribute;
         grant += " " + attribute;
     }
-    return " - The role lacks " + names + ": ALTER ROLE " +
-           quotedIdentifier(nameAsRead(record.name)) + grant;
+    return " - The role lacks " + names + ": ALTER ROLE " + quotedIdentifier(record.nameRead) +
+           grant;
 }
 
 } // namespace
@@ -174,12 +174,17 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
     record.check = check;
     record.name = name;
     record.run = run;
-    if (name.size() > kLongestName)
+    // The server says which name it read; without its answer the name is cut here alike.
+    const std::vector<std::string> read = hexAfter(run.output, "NAMEREAD");
+    const bool cut =
+        read.empty() ? name.size() > kLongestName : hasMarker(run.output, "NAMECUTTRUE");
+    record.nameRead = read.empty() ? nameAsRead(name) : read.front();
+    if (cut)
         record.warnings.push_back(
             {"name_too_long",
              "WARNING: The name \"" + name + "\" is longer than " + std::to_string(kLongestName) +
                  " bytes, and PostgreSQL reads only its first " + std::to_string(kLongestName) +
-                 " bytes: the role checked is \"" + nameAsRead(name) + "\""});
+                 " bytes: the role checked is \"" + record.nameRead + "\""});
     if (run.end == QueryEnd::NotStarted) {
         record.error = CheckError::NotStarted;
         record.errorMessage = withoutLineEnds(run.output);
@@ -222,6 +227,7 @@ RoleRecord notTriedRecord(const std::string& name) {
     RoleRecord record;
     record.check = CheckedUser::Internal;
     record.name = name;
+    record.nameRead = nameAsRead(name);
     record.error = CheckError::NotTried;
     record.errorMessage = kNotTried;
     return record;
@@ -232,8 +238,7 @@ RoleRecord notTriedRecord(const std::string& name) {
 void addAdminOptionWarning(RoleRecord& internal, const RoleRecord& main) {
     // A role that is its own internal user manages itself as it may (its password).
     if (main.verdict != Verdict::OkWithWarnings || !internal.attributesRead ||
-        !internal.adminRule || internal.holdsAdmin ||
-        nameAsRead(internal.name) == nameAsRead(main.name))
+        !internal.adminRule || internal.holdsAdmin || internal.nameRead == main.nameRead)
         return;
     internal.warnings.push_back(
         {"no_admin_option",

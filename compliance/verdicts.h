@@ -39,7 +39,8 @@ struct QueryRun {
 // The outcome of one role's check, which the text and the JSON report both render.
 struct RoleRecord {
     CheckedUser check = CheckedUser::Main;
-    std::string name; // as given
+    std::string name;     // as given
+    std::string nameRead; // as the server reads it (cut to 63 bytes), or would
     Verdict verdict = Verdict::NotChecked;
     bool attributesRead = false; // the role exists and its attributes were read
     RoleAttributes attributes;

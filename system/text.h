@@ -11,6 +11,14 @@
 // that are no text in that character set.
 int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments);
 
+// How the server is to read the names given on the command line: fills `given` with
+// the arguments' bytes and returns PostgreSQL's name of their character set. On Linux
+// and macOS these are the bytes as typed where the locale's character set is one
+// PostgreSQL knows and not UTF-8, so that the server's conversion tables decide what
+// they mean; otherwise, and on Windows, the UTF-8 `arguments` and "UTF8".
+std::string argumentsForServer(int argc, char* argv[], const std::vector<std::string>& arguments,
+                               std::vector<std::string>& given);
+
 // Text that a program of the system (where.exe, cmd.exe's echo) wrote into a pipe, as
 // UTF-8: on Windows it comes in the console's output code page (the OEM code page when
 // there is no console), and is kept as it is when it is no text there; elsewhere it

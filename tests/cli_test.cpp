@@ -249,7 +249,7 @@ TEST(HostileValues, RoleNamesAreMatchedExactly) {
 // locale there has, and no byte of it can end the query's text early: in Shift JIS (as
 // in BIG5 and GBK) a backslash byte can be the second half of a character.
 TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
-    const std::string locales = compileLocales({"fr_FR.ISO-8859-1", "ja_JP.SJIS"});
+    const std::string locales = compileLocales({"fr_FR.ISO-8859-1", "ja_JP.SJIS", "ja_JP.EUC-JP"});
     // The character set only: psql's messages stay untranslated.
     const EnvironmentChanges latin1 = {
         {"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "fr_FR.ISO-8859-1"}};
@@ -274,6 +274,16 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     const ProcessResult ascii = runRolegate(checkArgs("a\\b", "x~y"), kPasswordLine, shiftJis);
     EXPECT_EQ(ascii.output, report(mainFailed("a\\b", "CREATEDB, CREATEROLE"), kInternalOk))
         << ascii.errors;
+
+    // The server's tables decide, not the C library's: EUC-JP A1 C1 is U+FF5E to
+    // PostgreSQL and U+301C to glibc, here the name of a look-alike superuser.
+    runSuperuserSql("create role \"\xEF\xBD\x9E\" login;\n"
+                    "create role \"\xE3\x80\x9C\" superuser login;\n");
+    const ProcessResult wave =
+        runRolegate(checkArgs("\xA1\xC1"), kPasswordLine,
+                    {{"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.EUC-JP"}});
+    EXPECT_EQ(wave.output, report(mainFailed("\xEF\xBD\x9E", "CREATEDB, CREATEROLE")))
+        << wave.errors;
 
     // Half a Shift JIS character is no name at all.
     const ProcessResult half = runRolegate(checkArgs("\x95"), kPasswordLine, shiftJis);
