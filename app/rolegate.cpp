@@ -211,7 +211,12 @@ int main(int argc, char* argv[]) {
     try {
         std::vector<std::string> arguments;
         if (commandLineArguments(argc, argv, arguments) != 0) {
-            std::cout << kNoText << std::endl;
+            // The option names are ASCII: whether a program asked for JSON is known all
+            // the same, and its standard output then stays empty.
+            CheckOptions asTyped;
+            readOptions(argc, argv, asTyped);
+            (reportFormat(asTyped) == ReportFormat::Json ? std::cerr : std::cout)
+                << kNoText << std::endl;
             return 1;
         }
         std::vector<std::string> given;
