@@ -426,8 +426,8 @@ TEST(CatchAll, AllocationFailureEndsWithItsMessage) {
         }
         if (result.output.rfind(std::string(kPasswordPrompt) + kResultsHeading, 0) == 0 &&
             result.exitCode == 1) {
+            // The name is warned of with the verdict, once the server said what it read.
             EXPECT_EQ(result.output, std::string(kPasswordPrompt) + kResultsHeading +
-                                         longNameWarning(hugeRole, hugeRole.substr(0, 63)) +
                                          "Could not check postgres user compliance\n");
             sawCatchAll = true;
         }
