@@ -47,9 +47,9 @@ std::string checkRole(const std::string& psqlPath, const std::string& roleName, 
     std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
     stripNewlines(command);
     std::string output, messages;
-    if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath), &messages) !=
-        0)
-        reportStoppedCheck(user, output, kCommandDeadlineSeconds, messages);
+    const int deadline = commandDeadlineSeconds();
+    if (runCommandWithin(command, deadline, output, folderOf(psqlPath), &messages) != 0)
+        reportStoppedCheck(user, output, deadline, messages);
     else if (user == CheckedUser::Main)
         evaluateMainUser(output, roleName, messages);
     else

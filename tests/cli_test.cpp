@@ -294,6 +294,19 @@ TEST(FailedConnections, ServerDownEndsThroughTheGate) {
     EXPECT_EQ(result.output, report(kMainError + psqlFailed(port) + kRefused));
 }
 
+// An installer or CI job hands the password through PGPASSWORD and types nothing (its
+// input closed, or an empty line); a password typed still wins.
+TEST(PasswordHandling, CallersPgpasswordServesWhenNothingIsTyped) {
+    for (const std::string typed : {"", "\n"}) {
+        const ProcessResult result = runRolegate(checkArgs("rg_super", "rg_login"), typed,
+                                                 {{"PGPASSWORD", kConnectingPassword}});
+        EXPECT_EQ(result.output, report(kMainOk, kInternalOk)) << result.errors;
+    }
+    const ProcessResult typed =
+        runRolegate(checkArgs("rg_super"), kPasswordLine, {{"PGPASSWORD", "wrong"}});
+    EXPECT_EQ(typed.output, report(kMainOk)) << typed.errors;
+}
+
 // psql is shadowed on the search path by a script that records what it was handed,
 // and what the shell that started it was handed, then runs the real psql.
 TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
