@@ -42,7 +42,8 @@ std::string nameAsRead(const std::string& name);
 int connectTimeoutSeconds(const char* callerValue);
 
 // Seconds one role's query may take before psql is stopped: time for the connection
-// (twice its timeout) and for the query, at least 20 s, at most a week.
+// (twice its timeout) and for the query, at least 20 s; at most a week, whose
+// milliseconds still fit the int that waits count them in.
 inline constexpr int kLongestCommandDeadlineSeconds = 7 * 24 * 60 * 60;
 int commandDeadlineSeconds(int connectTimeout);
 // The same for the timeout psql gets from this process's environment.
