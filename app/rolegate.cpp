@@ -45,7 +45,7 @@ std::string folderOf(const std::string& path) {
 QueryRun runRoleQuery(const std::string& psqlPath, const std::string& encoding,
                       const std::string& roleName, const std::string& mainRole = "") {
     QueryRun run;
-    run.seconds = kCommandDeadlineSeconds;
+    run.seconds = commandDeadlineSeconds();
     std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole, encoding);
     stripNewlines(command);
     const int end =

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -77,6 +78,23 @@ std::string shellQuote(const std::string& argument) {
     return quoted;
 }
 
+// A decimal whole number of seconds from 1 to the largest int, digits only, as libpq
+// reads it; 0 for anything else. libpq would also take blanks around the digits, but
+// refuses a number too large for an int, which would fail every check.
+int wholeSeconds(const char* value) {
+    if (value == nullptr || *value == '\0')
+        return 0;
+    long long seconds = 0;
+    for (const char* c = value; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return 0;
+        seconds = seconds * 10 + (*c - '0');
+        if (seconds > std::numeric_limits<int>::max())
+            return 0;
+    }
+    return static_cast<int>(seconds);
+}
+
 } // namespace
 
 std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName,
@@ -122,24 +140,50 @@ std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string
     return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
 }
 
+int connectTimeoutSeconds(const char* callerValue) {
+    const int seconds = wholeSeconds(callerValue);
+    return seconds != 0 ? seconds : 10;
+}
+
+int commandDeadlineSeconds(int connectTimeout) {
+    const long long twice = 2LL * connectTimeout;
+    return static_cast<int>(std::clamp<long long>(twice, 20, kLongestCommandDeadlineSeconds));
+}
+
+int commandDeadlineSeconds() {
+    return commandDeadlineSeconds(connectTimeoutSeconds(std::getenv("PGCONNECT_TIMEOUT")));
+}
+
 Variables connectionVariables(const std::string& pguser, const std::string& hostname,
-                              const std::string& port, const std::string& password) {
+                              const std::string& port, const std::string& password,
+                              EnvironmentLookup callerValue) {
+    const auto caller = [callerValue](const char* name) {
+        return callerValue != nullptr ? callerValue(name) : std::getenv(name);
+    };
+    const auto callerSet = [&caller](const char* name) {
+        const char* value = caller(name);
+        return value != nullptr && *value != '\0';
+    };
     const std::string host =
         isBracketedIpv6(hostname) ? hostname.substr(1, hostname.size() - 2) : hostname;
+    Variables variables = {{"PGHOST", host}, {"PGPORT", port}, {"PGUSER", pguser}};
+    // An installer or CI job hands its secret through PGPASSWORD and types nothing; an
+    // empty one leaves libpq to its password file.
+    if (!password.empty() || !callerSet("PGPASSWORD"))
+        variables.push_back({"PGPASSWORD", password});
     // pg_roles is the same in every database of a server: the user's choice of one
     // (a pooler's entry, a renamed or closed postgres database) is kept.
-    const char* chosen = std::getenv("PGDATABASE");
-    const std::string database = chosen != nullptr && *chosen != '\0' ? chosen : "postgres";
-    return {
-        {"PGHOST", host},
-        {"PGPORT", port},
-        {"PGUSER", pguser},
-        {"PGPASSWORD", password},
-        {"PGDATABASE", database},
-        // A server that accepts the connection but never answers (or a firewall that
-        // drops it) would otherwise hold psql, and the whole check, for minutes.
-        {"PGCONNECT_TIMEOUT", "10"},
-    };
+    if (!callerSet("PGDATABASE"))
+        variables.push_back({"PGDATABASE", "postgres"});
+    // A server that accepts the connection but never answers (or a firewall that
+    // drops it) would otherwise hold psql, and the whole check, for minutes; the
+    // caller's own timeout stands when libpq reads it as one.
+    if (wholeSeconds(caller("PGCONNECT_TIMEOUT")) == 0)
+        variables.push_back({"PGCONNECT_TIMEOUT", "10"});
+    // The sessions show as rolegate's in pg_stat_activity and the server's log.
+    if (!callerSet("PGAPPNAME"))
+        variables.push_back({"PGAPPNAME", "rolegate"});
+    return variables;
 }
 
 const std::vector<std::string>& redirectingVariables() {

@@ -44,16 +44,31 @@ std::string roleQuerySql(const std::string& roleName, const std::string& adminRo
 inline constexpr size_t kLongestName = 63;
 std::string nameAsRead(const std::string& name);
 
-// Seconds one role's query may take before psql is stopped: the connection bound that
-// connectionVariables gives libpq (PGCONNECT_TIMEOUT, 10 s) and time for the query.
-inline constexpr int kCommandDeadlineSeconds = 20;
+// The connection timeout psql runs with: the caller's PGCONNECT_TIMEOUT (`callerValue`,
+// null when unset) when it is a decimal whole number from 1 to the largest int, which
+// libpq reads as it is; otherwise 10 (0 would be no limit at all).
+int connectTimeoutSeconds(const char* callerValue);
+
+// Seconds one role's query may take before psql is stopped: time for the connection
+// (twice its timeout) and for the query, at least 20 s; at most a week, whose
+// milliseconds still fit the int that waits count them in.
+inline constexpr int kLongestCommandDeadlineSeconds = 7 * 24 * 60 * 60;
+int commandDeadlineSeconds(int connectTimeout);
+// The same for the timeout psql gets from this process's environment.
+int commandDeadlineSeconds();
 
 // The libpq variables psql connects with: host (a bracketed IPv6 address without its
-// brackets), port, user, password, the database (PGDATABASE when set and not empty,
-// otherwise postgres) and a connection timeout.
+// brackets), port, user, password, the database (postgres), a connection timeout (10)
+// and the session's name (rolegate). A variable the caller set is left out, and so
+// keeps the caller's value, where it is theirs to choose: PGDATABASE and PGAPPNAME when
+// not empty, PGPASSWORD when not empty and no password was typed, PGCONNECT_TIMEOUT
+// when connectTimeoutSeconds keeps it. `callerValue` reads the caller's environment
+// (std::getenv when null).
 using Variables = std::vector<std::pair<std::string, std::string>>;
+using EnvironmentLookup = const char* (*)(const char* name);
 Variables connectionVariables(const std::string& pguser, const std::string& hostname,
-                              const std::string& port, const std::string& password);
+                              const std::string& port, const std::string& password,
+                              EnvironmentLookup callerValue = nullptr);
 
 // Variables that would send psql elsewhere than connectionVariables say: a service
 // whose host beats PGHOST, and an address that beats the host name.

@@ -372,6 +372,25 @@ TEST(FailedConnections, ServerDownEndsThroughTheGate) {
     EXPECT_EQ(result.output, report(kMainError + psqlFailed(port) + kRefused));
 }
 
+// An installer or CI job hands the password through PGPASSWORD and types nothing (its
+// input closed, or an empty line); a password typed still wins.
+TEST(PasswordHandling, CallersPgpasswordServesWhenNothingIsTyped) {
+    for (const std::string typed : {"", "\n"}) {
+        const ProcessResult result = runRolegate(checkArgs("rg_super", "rg_login"), typed,
+                                                 {{"PGPASSWORD", kConnectingPassword}});
+        EXPECT_EQ(result.output, report(kMainOk, kInternalOk)) << result.errors;
+    }
+    const ProcessResult typed =
+        runRolegate(checkArgs("rg_super"), kPasswordLine, {{"PGPASSWORD", "wrong"}});
+    EXPECT_EQ(typed.output, report(kMainOk)) << typed.errors;
+    // -w never prompts, and leaves the input unread.
+    std::vector<std::string> noPrompt = checkArgs("rg_super");
+    noPrompt.push_back("-w");
+    const ProcessResult unasked =
+        runRolegate(noPrompt, "wrong\n", {{"PGPASSWORD", kConnectingPassword}});
+    EXPECT_EQ(unasked.output, kResultsHeading + std::string(kMainOk)) << unasked.errors;
+}
+
 // psql is shadowed on the search path by a script that records what it was handed,
 // and what the shell that started it was handed, then runs the real psql.
 TEST(PasswordHandling, PasswordReachesPsqlOnlyThroughItsEnvironment) {
