@@ -44,8 +44,7 @@ std::string folderOf(const std::string& path) {
 std::string checkRole(const std::string& psqlPath, const std::string& roleName, CheckedUser user,
                       const std::string& mainRole = "") {
     warnIfNameTooLong(roleName);
-    std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
-    stripNewlines(command);
+    const std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole);
     std::string output, messages;
     if (runCommandWithin(command, kCommandDeadlineSeconds, output, folderOf(psqlPath), &messages) !=
         0)

@@ -6,7 +6,7 @@
 #include <vector>
 
 // Builds the command line that runs one role's catalog query through psql, quoted
-// for the platform's command interpreter. psql receives exactly these arguments:
+// for the platform's command interpreter, to be run as it is. psql receives exactly these arguments:
 // the psql path, -X, -w, -c and the query. Nothing the user typed but the psql path
 // stands in it: the connection comes from the environment (connectionVariables).
 // `adminRoleName` is the role whose ADMIN OPTION on `roleName` the query asks about
@@ -50,6 +50,3 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
 // Variables that would send psql elsewhere than connectionVariables say: a service
 // whose host beats PGHOST, and an address that beats the host name.
 const std::vector<std::string>& redirectingVariables();
-
-// Removes every line feed from `command`, in place.
-void stripNewlines(std::string& command);

@@ -130,8 +130,7 @@ TEST(RoleQueryCommand, CmdHandsPsqlExactlyTheIntendedArguments) {
         "r\xC3\xB4le",
     };
     for (const std::string& value : hostile) {
-        std::string command = windowsRoleQueryCommand(path, value);
-        stripNewlines(command);
+        const std::string command = windowsRoleQueryCommand(path, value);
         EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs(value)) << value;
     }
 }
@@ -139,9 +138,8 @@ TEST(RoleQueryCommand, CmdHandsPsqlExactlyTheIntendedArguments) {
 TEST(RoleQueryCommand, RegistryPathWithItsLineFeedRuns) {
     const std::string path = besideThisProgram("argv_dump.exe");
     const size_t cut = path.find_last_of('\\');
-    std::string command =
+    const std::string command =
         windowsRoleQueryCommand(path.substr(0, cut) + "\n" + path.substr(cut), "r");
-    stripNewlines(command);
     EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs("r"));
 }
 
