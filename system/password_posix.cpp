@@ -20,6 +20,10 @@ namespace {
 // the signal handlers read and change both.
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
+// Whether the prompt is on the screen, so that a job continued after a stop shows it again.
+volatile sig_atomic_t gPromptShown = 0;
+
+const char kPrompt[] = "Please enter database password:\n";
 
 const int kStoppingSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 constexpr int kStoppingCount = sizeof kStoppingSignals / sizeof kStoppingSignals[0];
@@ -77,15 +81,15 @@ extern "C" void restoreEchoAndDie(int signalNumber) {
 }
 
 extern "C" void restoreEchoAndStop(int signalNumber) {
-    // Whoever takes the terminal while this job is stopped (the shell, after Ctrl-Z)
-    // gets it back with echo on. The job stops right here, and once it is continued
-    // in the foreground echo goes off again, from the settings the terminal has by
-    // then, and the read goes on where it was. A job continued in the background
-    // leaves the terminal alone; its read stops it again (SIGTTIN) until it is
-    // brought to the foreground.
+    // Whoever takes the terminal while this job is stopped gets it back with echo on and
+    // without the half-typed password. Continued in the foreground, echo goes off again
+    // and the prompt is shown again; in the background, the read stops it again.
     const int savedErrno = errno;
-    if (inForeground())
+    if (inForeground()) {
+        if (gEchoIsOff)
+            tcflush(STDIN_FILENO, TCIFLUSH);
         putTerminalBack();
+    }
 
     struct sigaction stopping = {}, handler;
     stopping.sa_handler = SIG_DFL;
@@ -98,8 +102,13 @@ extern "C" void restoreEchoAndStop(int signalNumber) {
     raise(signalNumber); // stopped until SIGCONT
     sigaction(signalNumber, &handler, nullptr);
 
-    if (inForeground() && !gEchoIsOff)
+    if (inForeground() && !gEchoIsOff) {
         switchEchoOff();
+        if (gPromptShown) {
+            ssize_t ignored = write(STDOUT_FILENO, kPrompt, sizeof kPrompt - 1);
+            (void)ignored;
+        }
+    }
     errno = savedErrno;
 }
 
@@ -144,8 +153,10 @@ int readPassword(std::string& password) {
             switchEchoOff();
     }
 
-    std::cout << "Please enter database password:" << std::endl;
+    gPromptShown = 1; // before it shows: a stop may come as soon as it does
+    std::cout << kPrompt << std::flush;
     const LineRead outcome = readInputLine(password);
+    gPromptShown = 0;
     if (outcome == LineRead::EndOfInput)
         password.clear();
 
