@@ -179,10 +179,17 @@ bool startCmd(const std::string& command, const std::string& programFolder, HAND
     if (!cmdLine(command, cmd, commandLine) ||
         (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
         return false;
+    // No input, never the console: nothing the command runs can ask for anything there.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE)
+        return false;
+    const OwnedHandle nothing(nul);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = nothing.handle;
     startup.hStdOutput = outputEnd.handle;
     startup.hStdError = errorsEnd.handle ? errorsEnd.handle : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started = {};

@@ -41,6 +41,24 @@ TEST(RunCommand, CapturesStandardOutputAsText) {
     EXPECT_LE(errors.size(), kCommandErrorsLimit);
 }
 
+// The command's standard input is NUL, never this process's: what was typed ahead, or a
+// console a pass-phrase prompt would read, stays out of its reach.
+TEST(RunCommand, CommandReadsNothing) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    const char typed[] = "typed ahead\r\n";
+    DWORD written = 0;
+    WriteFile(writeEnd, typed, sizeof typed - 1, &written, nullptr);
+    CloseHandle(writeEnd);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, readEnd);
+    const std::string output = runCommand("find \"e\"");
+    SetStdHandle(STD_INPUT_HANDLE, input);
+    CloseHandle(readEnd);
+    EXPECT_EQ(output, "");
+}
+
 TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
     const std::string line(300, 'x');
     EXPECT_EQ(runCommand("echo " + line), line + "\n");
