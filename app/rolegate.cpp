@@ -11,8 +11,7 @@
 #include "compliance/verdicts.h"
 #include "discovery/psql_locator.h"
 #include "system/command.h"
-#include "system/line_input.h"
-#include "system/password.h"
+#include "system/console.h"
 #include "system/program.h"
 #include "system/text.h"
 

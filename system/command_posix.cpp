@@ -1,7 +1,6 @@
 #include "system/command.h"
 
-#include "system/command_run.h"
-#include "system/signals_posix.h"
+#include "system/internal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -113,15 +112,15 @@ pid_t startShell(const std::string& command, const Pipes& pipes) {
     sigprocmask(SIG_BLOCK, nullptr, &mask);
 #ifndef __linux__
     const std::vector<int>& ending = endingSignals();
-    struct sigaction reaping = {}, ended = {}, childSignal;
+    struct sigaction reaping = {}, childSignal;
     reaping.sa_handler = leaveWithTheShell;
     reaping.sa_flags = SA_NOCLDSTOP;
     sigfillset(&reaping.sa_mask);
-    ended.sa_handler = endGroup;
     sigaction(SIGCHLD, nullptr, &childSignal); // what the shell gets, ignored or not
-    sigset_t onlyChild;
+    sigset_t onlyChild, none;
     sigemptyset(&onlyChild);
     sigaddset(&onlyChild, SIGCHLD);
+    sigemptyset(&none);
 #endif
     const pid_t tool = getpid();
     const pid_t watcher = fork();
@@ -133,8 +132,7 @@ pid_t startShell(const std::string& command, const Pipes& pipes) {
         _exit(kShellNotStarted);
 #ifndef __linux__
     sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
-    for (int signalNumber : ending)
-        sigaction(signalNumber, &ended, nullptr);
+    handleSignals(ending, endGroup, 0, none, nullptr);
     sigaction(SIGCHLD, &reaping, nullptr);
     close(pipes.life[1]);
 #endif
@@ -201,11 +199,9 @@ pid_t startShell(const std::string& command, const Pipes& pipes) {
 #endif
 }
 
-// Reads the output and the errors until both reach their end or the deadline; false
-// when the deadline came first. What the pipes hold once the deadline has passed is
-// still read, so that a command that finished while this process could not run
-// (stopped with Ctrl-Z, say) counts as finished; a command that goes on writing is
-// stopped after a pipe's worth or so.
+// Reads both streams until their end or the deadline; false when the deadline came first.
+// What the pipes hold after it is still read: a command that finished while this process
+// was stopped (Ctrl-Z) counts as finished, one that goes on writing stops a pipe later.
 bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStreams& streams) {
     constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
     // poll passes over a negative descriptor: a stream that has ended, or is not read.
@@ -259,18 +255,16 @@ bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
     }
 }
 
-// Ends the watcher's group, the shell, psql and whatever they started, and reaps the
-// watcher. SIGKILL ends a process a moment after it is sent: the command counts as
-// stopped once the group is gone, at most a second later.
+// Ends the watcher's group (the shell, psql and what they started) and reaps the watcher;
+// the command counts as stopped once the group is gone, at most a second later.
 void stopGroup(pid_t pid) {
     // The watcher may not lead its group yet if it has only just started.
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    // Killed again each time, in case the shell started something in the meantime; a
-    // process of the group that is this process's child (when this process is the one
-    // orphans are given to) is reaped here, since nothing else would.
+    // Killed again in case the shell started something meanwhile; a process of the group
+    // that is this process's child (when it is the one orphans go to) is reaped here.
     for (int wait = 0; wait < 1000 && (kill(-pid, SIGKILL) == 0 || errno == EPERM); ++wait) {
         while (waitpid(-pid, nullptr, WNOHANG) > 0) {
         }
@@ -311,9 +305,8 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
 }
 
 void prepareCommandEnvironment() {
-    // Without PATH each shell takes a default of its own (dash's and bash's differ): the
-    // system's default search path is set, and the shell then looks where
-    // programOnSearchPath looks. Where it cannot be, programOnSearchPath finds nothing.
+    // Without PATH dash and bash each take a default of their own: the system's default
+    // is set, so that the shell looks where programOnSearchPath looks.
     if (std::getenv("PATH"))
         return;
     const size_t size = confstr(_CS_PATH, nullptr, 0);
@@ -326,9 +319,8 @@ void prepareCommandEnvironment() {
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
-    // Linux hands a new program no environment string ("name=value" and its zero)
-    // longer than 32 pages, 128 KiB with the smallest pages: a longer one would let
-    // setenv succeed here and the shell then fail to start.
+    // Linux hands a new program no "name=value" longer than 32 pages (128 KiB at the
+    // least): setenv would succeed here and the shell then fail to start.
     constexpr size_t kLongestString = 32 * 4096;
     if (name.size() + value.size() + 2 > kLongestString)
         return 1;

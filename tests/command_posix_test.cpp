@@ -1,4 +1,5 @@
 #include "system/command.h"
+#include "system/internal.h"
 
 #include "compliance/role_query.h"
 #include "support/decode.h"

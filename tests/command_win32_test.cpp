@@ -2,8 +2,8 @@
 
 #include "compliance/role_query.h"
 #include "support/decode.h"
+#include "system/internal.h"
 #include "system/program.h"
-#include "system/wide_win32.h"
 
 #include <gtest/gtest.h>
 
