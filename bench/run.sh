@@ -56,7 +56,7 @@ mapfile -t -d '' second < <(sed -n 2p "$dir/calls" | tr -d '\n')
 
 connection() {
     PGHOST=127.0.0.1 PGPORT=$port PGUSER=postgres PGPASSWORD=$password PGDATABASE=postgres \
-        PGCONNECT_TIMEOUT=10 "$@"
+        PGCONNECT_TIMEOUT=10 PGAPPNAME=rolegate "$@"
 }
 median() { LC_ALL=C sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 

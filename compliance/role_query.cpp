@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -11,7 +12,9 @@ namespace {
 // beside the main user's (the role whose ADMIN OPTION on this one is asked), and the
 // catalog is joined to it. A missing role gives no attribute markers, but ROLEMISSING
 // and, for each role whose name differs from it only in case, OTHERCASE and the hex of
-// that name's UTF-8 bytes.
+// that name's UTF-8 bytes. Every row holds SERVERVERSION and the hex of the server's
+// version, NAMEREAD and the hex of the name as the server reads it (UTF-8), and whether
+// the server cut it to 63 bytes (NAMECUT...).
 const char kQueryBeforeRole[] =
     "select case when r.oid is null then null when r.rolsuper then 'SUPERUSERTRUE' else "
     "'SUPERUSERFALSE' end as rolsuper, case when r.oid is null then null when r.rolcreatedb "
@@ -27,19 +30,20 @@ const char kQueryBeforeRole[] =
     "OPERATOR(pg_catalog.>=) 160000 then 'ADMINRULETRUE' else 'ADMINRULEFALSE' end as "
     "adminrule, case when r.oid is null then null when pg_catalog.pg_has_role(m.oid, r.oid, "
     "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as mainadmin, "
+    "pg_catalog.concat('SERVERVERSION', pg_catalog.encode(pg_catalog.convert_to("
+    "pg_catalog.current_setting('server_version'), 'UTF8'), 'hex')) as server, "
+    "pg_catalog.concat('NAMEREAD', pg_catalog.encode(pg_catalog.convert_to(v.n::pg_catalog.text, "
+    "'UTF8'), 'hex')) as nameread, case when pg_catalog.octet_length(v.t) "
+    "OPERATOR(pg_catalog.>) 63 then 'NAMECUTTRUE' else 'NAMECUTFALSE' end as namecut, "
     "case when r.oid is null then pg_catalog.concat('ROLEMISSING', (select "
     "pg_catalog.string_agg(pg_catalog.concat('OTHERCASE', "
     "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), "
     "' ' order by o.rolname) from pg_catalog.pg_roles o where "
     "pg_catalog.lower(o.rolname::pg_catalog.text) OPERATOR(pg_catalog.=) "
-    "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values "
-    "(pg_catalog.convert_from(pg_catalog.decode('";
-const char kQueryBetweenRoles[] = "', 'hex'), 'UTF8')::pg_catalog.name, "
-                                  "pg_catalog.convert_from(pg_catalog.decode('";
-const char kQueryAfterRoles[] =
-    "', 'hex'), 'UTF8')::pg_catalog.name)) as v(n, a) left join pg_catalog.pg_roles r on "
-    "r.rolname OPERATOR(pg_catalog.=) v.n left join pg_catalog.pg_roles m on m.rolname "
-    "OPERATOR(pg_catalog.=) v.a;";
+    "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values (";
+const char kQueryAfterNames[] =
+    ")) as v(n, a, t) left join pg_catalog.pg_roles r on r.rolname OPERATOR(pg_catalog.=) v.n "
+    "left join pg_catalog.pg_roles m on m.rolname OPERATOR(pg_catalog.=) v.a;";
 
 std::string lowerHex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
@@ -74,11 +78,34 @@ std::string shellQuote(const std::string& argument) {
     return quoted;
 }
 
+// A decimal whole number of seconds from 1 to the largest int, digits only, as libpq
+// reads it; 0 for anything else. libpq would also take blanks around the digits, but
+// refuses a number too large for an int, which would fail every check.
+int wholeSeconds(const char* value) {
+    if (value == nullptr || *value == '\0')
+        return 0;
+    long long seconds = 0;
+    for (const char* c = value; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return 0;
+        seconds = seconds * 10 + (*c - '0');
+        if (seconds > std::numeric_limits<int>::max())
+            return 0;
+    }
+    return static_cast<int>(seconds);
+}
+
 } // namespace
 
-std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName) {
-    return kQueryBeforeRole + lowerHex(roleName) + kQueryBetweenRoles + lowerHex(adminRoleName) +
-           kQueryAfterRoles;
+std::string roleQuerySql(const std::string& roleName, const std::string& adminRoleName,
+                         const std::string& encoding) {
+    // The server converts the bytes from their character set into the database's.
+    const auto text = [&](const std::string& name) {
+        return "pg_catalog.convert_from(pg_catalog.decode('" + lowerHex(name) + "', 'hex'), '" +
+               encoding + "')";
+    };
+    return kQueryBeforeRole + text(roleName) + "::pg_catalog.name, " + text(adminRoleName) +
+           "::pg_catalog.name, " + text(roleName) + kQueryAfterNames;
 }
 
 std::string nameAsRead(const std::string& name) {
@@ -92,50 +119,76 @@ std::string nameAsRead(const std::string& name) {
 }
 
 std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName) {
+                                  const std::string& adminRoleName, const std::string& encoding) {
     // The shell gives way to psql, so that psql is the process that runs and is stopped.
     // A relative path beginning with - would be read by exec as an option.
     const std::string program = psqlPath.compare(0, 1, "-") == 0 ? "./" + psqlPath : psqlPath;
     return "exec " + shellQuote(program) + " -X -w -c " +
-           shellQuote(roleQuerySql(roleName, adminRoleName));
+           shellQuote(roleQuerySql(roleName, adminRoleName, encoding));
 }
 
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                    const std::string& adminRoleName) {
+                                    const std::string& adminRoleName, const std::string& encoding) {
     // cmd.exe strips the outermost pair of quotation marks; inside them the path and
     // the query (plain ASCII without % or ") each stand in their own pair. A line feed
     // (the end of a registry value) would end cmd.exe's command line: none is kept.
-    std::string command =
-        "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName, adminRoleName) + "\"\"";
+    std::string command = "\"\"" + psqlPath + "\" -X -w -c \"" +
+                          roleQuerySql(roleName, adminRoleName, encoding) + "\"\"";
     command.erase(std::remove(command.begin(), command.end(), '\n'), command.end());
     return command;
 }
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName) {
+                                  const std::string& adminRoleName, const std::string& encoding) {
     if (commandInterpreter() == CommandInterpreter::WindowsCmd)
-        return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName);
-    return posixRoleQueryCommand(psqlPath, roleName, adminRoleName);
+        return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
+    return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
+}
+
+int connectTimeoutSeconds(const char* callerValue) {
+    const int seconds = wholeSeconds(callerValue);
+    return seconds != 0 ? seconds : 10;
+}
+
+int commandDeadlineSeconds(int connectTimeout) {
+    const long long twice = 2LL * connectTimeout;
+    return static_cast<int>(std::clamp<long long>(twice, 20, kLongestCommandDeadlineSeconds));
+}
+
+int commandDeadlineSeconds() {
+    return commandDeadlineSeconds(connectTimeoutSeconds(std::getenv("PGCONNECT_TIMEOUT")));
 }
 
 Variables connectionVariables(const std::string& pguser, const std::string& hostname,
-                              const std::string& port, const std::string& password) {
+                              const std::string& port, const std::string& password,
+                              EnvironmentLookup callerValue) {
+    const auto caller = [callerValue](const char* name) {
+        return callerValue != nullptr ? callerValue(name) : std::getenv(name);
+    };
+    const auto callerSet = [&caller](const char* name) {
+        const char* value = caller(name);
+        return value != nullptr && *value != '\0';
+    };
     const std::string host =
         isBracketedIpv6(hostname) ? hostname.substr(1, hostname.size() - 2) : hostname;
+    Variables variables = {{"PGHOST", host}, {"PGPORT", port}, {"PGUSER", pguser}};
+    // An installer or CI job hands its secret through PGPASSWORD and types nothing; an
+    // empty one leaves libpq to its password file.
+    if (!password.empty() || !callerSet("PGPASSWORD"))
+        variables.push_back({"PGPASSWORD", password});
     // pg_roles is the same in every database of a server: the user's choice of one
     // (a pooler's entry, a renamed or closed postgres database) is kept.
-    const char* chosen = std::getenv("PGDATABASE");
-    const std::string database = chosen != nullptr && *chosen != '\0' ? chosen : "postgres";
-    return {
-        {"PGHOST", host},
-        {"PGPORT", port},
-        {"PGUSER", pguser},
-        {"PGPASSWORD", password},
-        {"PGDATABASE", database},
-        // A server that accepts the connection but never answers (or a firewall that
-        // drops it) would otherwise hold psql, and the whole check, for minutes.
-        {"PGCONNECT_TIMEOUT", "10"},
-    };
+    if (!callerSet("PGDATABASE"))
+        variables.push_back({"PGDATABASE", "postgres"});
+    // A server that accepts the connection but never answers (or a firewall that
+    // drops it) would otherwise hold psql, and the whole check, for minutes; the
+    // caller's own timeout stands when libpq reads it as one.
+    if (wholeSeconds(caller("PGCONNECT_TIMEOUT")) == 0)
+        variables.push_back({"PGCONNECT_TIMEOUT", "10"});
+    // The sessions show as rolegate's in pg_stat_activity and the server's log.
+    if (!callerSet("PGAPPNAME"))
+        variables.push_back({"PGAPPNAME", "rolegate"});
+    return variables;
 }
 
 const std::vector<std::string>& redirectingVariables() {

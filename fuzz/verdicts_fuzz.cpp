@@ -1,5 +1,9 @@
-// The verdicts over any captured output.
+// The verdicts over any captured output, and the JSON report of them: the bytes are
+// split at the first 0x01 into the output and a role name.
+#include "compliance/json_report.h"
 #include "compliance/verdicts.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,17 +12,35 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::cout.setstate(std::ios::badbit); // the report is not wanted here
-    const std::string output(reinterpret_cast<const char*>(data), size);
-    const bool answered = hasMarker(output, "SUPERUSERTRUE") || hasMarker(output, "SUPERUSERFALSE");
-    if (evaluateMainUser(output) != (answered ? 0 : 1))
+    std::cerr.setstate(std::ios::badbit);
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const size_t split = bytes.find('\x01');
+    const std::string output = bytes.substr(0, split);
+    const std::string name = split == std::string::npos ? "" : bytes.substr(split + 1);
+    const bool answered = output.find("SUPERUSERTRUE") != std::string::npos ||
+                          output.find("SUPERUSERFALSE") != std::string::npos;
+    const QueryRun run{QueryEnd::Finished, output, output, 20};
+    const RoleRecord main = judgeRole(CheckedUser::Main, name, run);
+    RoleRecord internal = judgeRole(CheckedUser::Internal, name, run);
+    addAdminOptionWarning(internal, main);
+    if (main.attributesRead != answered || internal.attributesRead != answered)
         std::abort();
-    if (evaluateInternalUser(output) != (answered ? 0 : 1))
-        std::abort();
+    printRoleReport(main);
+    printRoleReport(internal);
 
     // A FALSE marker always wins over its TRUE twin.
-    const RoleAttributes role = readRoleAttributes(output);
-    if ((role.login && hasMarker(output, "LOGINFALSE")) ||
-        (role.superuser && !hasMarker(output, "SUPERUSERTRUE")))
+    if ((main.attributes.login && output.find("LOGINFALSE") != std::string::npos) ||
+        (main.attributes.superuser && output.find("SUPERUSERTRUE") == std::string::npos))
+        std::abort();
+
+    // Every document parses, is ASCII, and says ready only for roles that pass.
+    const std::string text = jsonReport({main, internal}, "0");
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            std::abort();
+    const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
+    if (report.is_discarded() || report["roles"].size() != 2 ||
+        report["ready"] != (isReady(main) && isReady(internal)))
         std::abort();
     return 0;
 }

@@ -24,6 +24,7 @@ demo  cmake                        command  cmake
 demo  make                         command  make
 demo  postgresql                   path     /usr/lib/postgresql/*/bin/initdb
 demo  postgresql-client            command  psql
+demo  nlohmann-json3-dev           path     /usr/include/nlohmann/json.hpp
 demo  util-linux                   path     /sbin/runuser
 test  libgtest-dev                 path     /usr/include/gtest/gtest.h
 test  googletest                   path     /usr/src/googletest/CMakeLists.txt

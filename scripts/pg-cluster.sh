@@ -10,7 +10,10 @@
 # Run as root, the server runs as the "postgres" user. With PG_BINDIR set, the server
 # is the one in that folder (initdb, pg_ctl and postgres, their libraries in
 # PG_BINDIR/../lib, as scripts/pg-majors.sh unpacks them); otherwise the newest one
-# installed.
+# installed. As root, when "postgres" may not run the programs where they are (the
+# folders above PG_BINDIR do not let it through: a checkout under /root, a home folder
+# of mode 0750), that folder's tree (its bin, lib and share) is copied into DIR/server
+# and the server runs from there.
 set -euo pipefail
 
 find_bindir() {
@@ -25,11 +28,32 @@ find_bindir() {
     dirname "$(command -v pg_ctl)"
 }
 
+# The server's programs for the cluster in DIR: its own copy when start made one.
+server_bindir() {
+    local dir=$1
+    if [ -n "${PG_BINDIR:-}" ] && [ -d "$dir/server" ]; then
+        echo "$dir/server/$(basename "$PG_BINDIR")"
+    else
+        find_bindir
+    fi
+}
+
+# Copies the tree of PG_BINDIR into DIR/server, readable by every user.
+copy_server() {
+    local dir=$1 tree part
+    tree=$(cd "$PG_BINDIR/.." && pwd -P)
+    mkdir "$dir/server"
+    for part in "$(basename "$PG_BINDIR")" lib share; do
+        [ -d "$tree/$part" ] && cp -a "$tree/$part" "$dir/server/"
+    done
+    chmod -R a+rX "$dir/server"
+}
+
 # runuser starts the command with a fresh environment: the library path is handed on
-# explicitly.
+# explicitly. `bindir` is the server's programs.
 as_server() {
     local libs=()
-    [ -n "${PG_BINDIR:-}" ] && libs=(env "LD_LIBRARY_PATH=$PG_BINDIR/../lib")
+    [ -n "${PG_BINDIR:-}" ] && libs=(env "LD_LIBRARY_PATH=$bindir/../lib")
     if [ "$(id -u)" -eq 0 ]; then
         runuser -u postgres -- "${libs[@]}" "$@"
     else
@@ -39,10 +63,14 @@ as_server() {
 
 start() {
     local dir=$1 password=$2 bindir port tries
-    bindir=$(find_bindir)
     mkdir -p "$dir/data" "$dir/socket"
     [ "$(id -u)" -eq 0 ] && chown -R postgres: "$dir"
     chmod 700 "$dir"
+    if [ "$(id -u)" -eq 0 ] && [ -n "${PG_BINDIR:-}" ] &&
+        ! runuser -u postgres -- test -x "$PG_BINDIR/initdb"; then
+        copy_server "$dir"
+    fi
+    bindir=$(server_bindir "$dir")
     (umask 077; printf '%s\n' "$password" > "$dir/pwfile")
     [ "$(id -u)" -eq 0 ] && chown postgres: "$dir/pwfile"
     as_server "$bindir/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C --no-sync \
@@ -68,9 +96,10 @@ CONF
 }
 
 stop() {
-    local dir=$1
+    local dir=$1 bindir
     if [ -f "$dir/data/postmaster.pid" ]; then
-        as_server "$(find_bindir)/pg_ctl" -D "$dir/data" -m immediate -w stop > /dev/null 2>&1 || true
+        bindir=$(server_bindir "$dir")
+        as_server "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop > /dev/null 2>&1 || true
     fi
     rm -rf "$dir"
 }

@@ -9,7 +9,8 @@
 #   pg-majors.sh --list  prints the pinned majors, versions and checksums, and stops.
 #
 # The packages hold no psql: Debian's psql is the client for every major. As root the
-# tree is made readable by the "postgres" user, which runs the servers.
+# tree is made readable by the "postgres" user, which runs the servers; where the
+# folders above DIR do not let that user through, scripts/pg-cluster.sh runs a copy.
 set -euo pipefail
 
 # MAJOR  VERSION  SHA512 (base64, as npm records it)
@@ -71,5 +72,5 @@ while read -r major version sha512; do
     fi
     echo "$major $dir/$major/bin"
 done <<< "$pins"
-# The servers run as "postgres": every folder above the tree must let it through.
+# The servers run as "postgres": the tree lets it through (the folders above it may not).
 chmod a+x "$dir"

@@ -27,7 +27,7 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
         end == CommandEnd::NotStarted ? "popen failed" : capturedText(streams.output, crlfAsLf);
     if (errors)
         *errors = capturedText(streams.errors, crlfAsLf);
-    return end == CommandEnd::Stopped ? 1 : 0;
+    return end == CommandEnd::Stopped ? 1 : end == CommandEnd::NotStarted ? 2 : 0;
 }
 
 std::string runCommand(const std::string& command) {

@@ -5,8 +5,8 @@
 // Runs `command` through /bin/sh (cmd.exe on Windows). `output` gets its standard output
 // as fgets into a 128-byte buffer reads a text-mode pipe, `errors` (when given) its
 // standard error, else shown on the console; "popen failed" when it cannot start. Returns
-// 1 when it was stopped, with all it started, after `deadlineSeconds`, else 0. On Windows
-// an absolute `programFolder` is its current folder, where the program's DLLs are found.
+// 1 when it was stopped, with all it started, after `deadlineSeconds`, 2 when it could not
+// start, else 0. On Windows an absolute `programFolder` is its current folder (the DLLs).
 int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
                      const std::string& programFolder = "", std::string* errors = nullptr);
 

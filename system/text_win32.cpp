@@ -80,6 +80,12 @@ int commandLineArguments(int, char*[], std::vector<std::string>& arguments) {
     return status;
 }
 
+std::string argumentsForServer(int, char*[], const std::vector<std::string>& arguments,
+                               std::vector<std::string>& given) {
+    given = arguments; // read from the wide command line
+    return "UTF8";
+}
+
 std::string systemOutputText(const std::string& output) {
     const UINT console = GetConsoleOutputCP();
     std::string text;

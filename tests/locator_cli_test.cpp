@@ -32,7 +32,8 @@ std::string okReport() {
 
 // Runs the tool in `cwd` with psql neither on the search path nor in any installation
 // directory: a private mount namespace lays an empty file system over them.
-ProcessResult runWithoutPsql(const std::string& input, const std::string& cwd = "/") {
+ProcessResult runWithoutPsql(const std::string& input, const std::string& cwd = "/",
+                             const std::vector<std::string>& more = {}) {
     std::vector<std::string> argv = {
         "/usr/bin/unshare",
         "-m",
@@ -44,6 +45,7 @@ ProcessResult runWithoutPsql(const std::string& input, const std::string& cwd = 
         cwd};
     for (const std::string& arg : checkArgs("rg_super"))
         argv.push_back(arg);
+    argv.insert(argv.end(), more.begin(), more.end());
     return runProcess(argv, input);
 }
 
@@ -155,6 +157,20 @@ TEST_F(PsqlNowhere, TypedPathThatCannotRunEndsThroughTheGate) {
                                      kResultsHeading + kMainError + "\n",
                                  "Permission denied"))
         << result.output;
+}
+
+// psql named on the command line: no search, no path prompt; a name that cannot run
+// ends the run before the password is read.
+TEST_F(PsqlNowhere, PsqlNamedOnTheCommandLineIsRun) {
+    const ProcessResult named =
+        runWithoutPsql(kConnectingPassword + "\n", "/", {"--psql", dir_ + "/my tools/psql"});
+    EXPECT_EQ(named.exitCode, 0);
+    EXPECT_EQ(named.output, okReport()) << named.errors;
+    const ProcessResult nothing =
+        runWithoutPsql("S3cret\n", "/", {"--psql", dir_ + "/my tools/psql.none"});
+    EXPECT_EQ(nothing.exitCode, 1);
+    EXPECT_EQ(nothing.output, "ERROR: The psql named by --psql is no file that can be run: " +
+                                  dir_ + "/my tools/psql.none\n");
 }
 
 } // namespace

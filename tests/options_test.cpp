@@ -73,6 +73,37 @@ TEST(OptionParser, UnknownPairsAreSkippedWithTheirValue) {
     EXPECT_EQ(p.options.hostname, "db");
     EXPECT_EQ(p.options.internaluser, "");
     // "-hdb" took "-i" as its value, so "-i" never named the internal user.
+    EXPECT_EQ(p.options.skipped,
+              std::vector<std::string>(
+                  {"ERROR: Unknown option \"-x\" was skipped, with the argument after it",
+                   "ERROR: Unknown option \"-H\" was skipped, with the argument after it",
+                   "ERROR: Unknown option \"-hdb\" was skipped, with the argument after it",
+                   "ERROR: Unknown option \"--hostname=z\" was skipped, with the argument after "
+                   "it"}));
+    // A misaligned pair puts a value where a name stands: no value is ever repeated.
+    Parsed misaligned = parse(required({}, {"s3cret", "-i", "int"}));
+    EXPECT_EQ(
+        misaligned.options.skipped,
+        std::vector<std::string>({"ERROR: An argument that is no option name was skipped, "
+                                  "with the argument after it",
+                                  "ERROR: The last argument has no partner and was skipped"}));
+}
+
+TEST(OptionParser, FlagsTakeNoValueAndCountOnlyWhereANameStands) {
+    Parsed p = parse(required({"--strict", "-w"}, {"--format", "json", "--psql", "/x/psql"}));
+    EXPECT_EQ(p.status, 0);
+    EXPECT_TRUE(p.options.strict && p.options.noPassword);
+    EXPECT_EQ(p.options.hostname, "db");
+    EXPECT_EQ(reportFormat(p.options), ReportFormat::Json);
+    EXPECT_EQ(p.options.psqlPath, "/x/psql");
+    Parsed asValue = parse({"-h", "db", "-p", "1", "-u", "--strict", "-m", "-w"});
+    EXPECT_EQ(asValue.status, 0);
+    EXPECT_FALSE(asValue.options.strict || asValue.options.noPassword);
+    EXPECT_EQ(asValue.options.pguser, "--strict");
+    EXPECT_EQ(asValue.options.mainuser, "-w");
+    Parsed badFormat = parse(required({"--format", "xml"}));
+    EXPECT_EQ(badFormat.status, 1);
+    EXPECT_EQ(badFormat.printed, "ERROR: format is neither text nor json\n");
 }
 
 TEST(OptionParser, LastRepeatWinsAndEmptyValueEmpties) {
@@ -86,6 +117,9 @@ TEST(OptionParser, TrailingNameWithoutValueIsIgnored) {
     Parsed p = parse(required({}, {"-i"}));
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.options.internaluser, "");
+    EXPECT_EQ(p.options.skipped,
+              std::vector<std::string>(
+                  {"ERROR: The last argument, \"-i\", has no value after it and was skipped"}));
     EXPECT_EQ(parse({"-h", "a", "-p", "1", "-u", "z", "-m"}).printed,
               "ERROR: main username is empty\n");
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 namespace {
@@ -15,23 +17,30 @@ const std::string kHalvernQuery =
     "then null when r.rolcreaterole then 'CREATEROLETRUE' else 'CREATEROLEFALSE' end as "
     "rolcreaterole, case when r.oid is null then null when r.rolcanlogin then 'LOGINTRUE' "
     "else 'LOGINFALSE' end as rolcanlogin, case when r.oid is null then null when "
-    "r.rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then 'PASSWORDEXPIREDTRUE' else "
-    "'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when r.oid is null then null when "
-    "r.rolconnlimit OPERATOR(pg_catalog.=) 0 then 'CONNLIMITZEROTRUE' else "
+    "r.rolvaliduntil OPERATOR(pg_catalog.<) pg_catalog.now() then 'PASSWORDEXPIREDTRUE' "
+    "else 'PASSWORDEXPIREDFALSE' end as rolvaliduntil, case when r.oid is null then null "
+    "when r.rolconnlimit OPERATOR(pg_catalog.=) 0 then 'CONNLIMITZEROTRUE' else "
     "'CONNLIMITZEROFALSE' end as rolconnlimit, case when r.oid is null then null when "
     "pg_catalog.current_setting('server_version_num')::pg_catalog.int4 "
     "OPERATOR(pg_catalog.>=) 160000 then 'ADMINRULETRUE' else 'ADMINRULEFALSE' end as "
     "adminrule, case when r.oid is null then null when pg_catalog.pg_has_role(m.oid, r.oid, "
     "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as "
-    "mainadmin, case when r.oid is null then pg_catalog.concat('ROLEMISSING', (select "
+    "mainadmin, pg_catalog.concat('SERVERVERSION', "
+    "pg_catalog.encode(pg_catalog.convert_to(pg_catalog.current_setting('server_version'), "
+    "'UTF8'), 'hex')) as server, pg_catalog.concat('NAMEREAD', "
+    "pg_catalog.encode(pg_catalog.convert_to(v.n::pg_catalog.text, 'UTF8'), 'hex')) as "
+    "nameread, case when pg_catalog.octet_length(v.t) OPERATOR(pg_catalog.>) 63 then "
+    "'NAMECUTTRUE' else 'NAMECUTFALSE' end as namecut, case when r.oid is null then "
+    "pg_catalog.concat('ROLEMISSING', (select "
     "pg_catalog.string_agg(pg_catalog.concat('OTHERCASE', "
-    "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), ' "
-    "' order by o.rolname) from pg_catalog.pg_roles o where "
+    "pg_catalog.encode(pg_catalog.convert_to(o.rolname::pg_catalog.text, 'UTF8'), 'hex')), "
+    "' ' order by o.rolname) from pg_catalog.pg_roles o where "
     "pg_catalog.lower(o.rolname::pg_catalog.text) OPERATOR(pg_catalog.=) "
     "pg_catalog.lower(v.n::pg_catalog.text))) end as missing from (values "
     "(pg_catalog.convert_from(pg_catalog.decode('68616c7665726e', 'hex'), "
     "'UTF8')::pg_catalog.name, pg_catalog.convert_from(pg_catalog.decode('', 'hex'), "
-    "'UTF8')::pg_catalog.name)) as v(n, a) left join pg_catalog.pg_roles r on r.rolname "
+    "'UTF8')::pg_catalog.name, pg_catalog.convert_from(pg_catalog.decode('68616c7665726e', "
+    "'hex'), 'UTF8'))) as v(n, a, t) left join pg_catalog.pg_roles r on r.rolname "
     "OPERATOR(pg_catalog.=) v.n left join pg_catalog.pg_roles m on m.rolname "
     "OPERATOR(pg_catalog.=) v.a;";
 
@@ -69,16 +78,82 @@ TEST(RoleQuery, NameTravelsAsHexAndNothingElseOfItsOwn) {
     EXPECT_EQ(roleQuerySql("halvern"), kHalvernQuery);
 }
 
+// The caller's environment as a test sets it, read through a plain function as
+// std::getenv would be.
+std::map<std::string, std::string> gCaller;
+const char* callerValue(const char* name) {
+    const auto found = gCaller.find(name);
+    return found == gCaller.end() ? nullptr : found->second.c_str();
+}
+
 TEST(ConnectionVariables, HostPortUserPasswordAndTheFixedOnes) {
+    gCaller = {};
     const Variables expected = {{"PGHOST", "db.example"},   {"PGPORT", "5432"},
                                 {"PGUSER", "app@corp"},     {"PGPASSWORD", "pw"},
-                                {"PGDATABASE", "postgres"}, {"PGCONNECT_TIMEOUT", "10"}};
-    EXPECT_EQ(connectionVariables("app@corp", "db.example", "5432", "pw"), expected);
+                                {"PGDATABASE", "postgres"}, {"PGCONNECT_TIMEOUT", "10"},
+                                {"PGAPPNAME", "rolegate"}};
+    EXPECT_EQ(connectionVariables("app@corp", "db.example", "5432", "pw", callerValue), expected);
     // A bracketed IPv6 address loses its brackets; anything else stays as typed.
     EXPECT_EQ(connectionVariables("u", "[fe80::1:2]", "1", "")[0].second, "fe80::1:2");
     EXPECT_EQ(connectionVariables("u", "[::1]&x]", "1", "")[0].second, "[::1]&x]");
     EXPECT_EQ(connectionVariables("u", "/var/run/postgresql", "1", "")[0].second,
               "/var/run/postgresql");
+}
+
+// What the caller set and left not empty is left out, and so stays theirs: the
+// password only when none was typed, the timeout only as a whole number libpq reads.
+TEST(ConnectionVariables, CallersOwnChoicesAreKept) {
+    const auto names = [](const Variables& variables) {
+        std::string text;
+        for (const auto& [name, value] : variables)
+            text += name + "=" + value + " ";
+        return text;
+    };
+    gCaller = {{"PGPASSWORD", "secret"},
+               {"PGDATABASE", "template1"},
+               {"PGCONNECT_TIMEOUT", "007"},
+               {"PGAPPNAME", "installer"}};
+    EXPECT_EQ(names(connectionVariables("u", "h", "1", "", callerValue)),
+              "PGHOST=h PGPORT=1 PGUSER=u ");
+    EXPECT_EQ(names(connectionVariables("u", "h", "1", "typed", callerValue)),
+              "PGHOST=h PGPORT=1 PGUSER=u PGPASSWORD=typed ");
+    gCaller = {
+        {"PGPASSWORD", ""}, {"PGDATABASE", ""}, {"PGCONNECT_TIMEOUT", "5s"}, {"PGAPPNAME", ""}};
+    EXPECT_EQ(names(connectionVariables("u", "h", "1", "", callerValue)),
+              "PGHOST=h PGPORT=1 PGUSER=u PGPASSWORD= PGDATABASE=postgres PGCONNECT_TIMEOUT=10 "
+              "PGAPPNAME=rolegate ");
+    gCaller = {};
+}
+
+// The timeout psql connects with, and how long its check may then take.
+TEST(ConnectionVariables, TimeoutAndDeadline) {
+    const std::pair<const char*, int> timeouts[] = {
+        {nullptr, 10},      {"", 10},
+        {"0", 10},          {"00", 10},
+        {"5s", 10},         {" 5", 10},
+        {"5 ", 10},         {"+5", 10},
+        {"-5", 10},         {"0x10", 10},
+        {"1", 1},           {"2", 2},
+        {"007", 7},         {"2147483647", 2147483647},
+        {"2147483648", 10}, {"99999999999999999999999999", 10}};
+    for (const auto& [value, seconds] : timeouts) {
+        EXPECT_EQ(connectTimeoutSeconds(value), seconds) << (value ? value : "unset");
+        gCaller = {};
+        if (value != nullptr)
+            gCaller["PGCONNECT_TIMEOUT"] = value;
+        // Kept, the caller's value is left as it is; otherwise psql gets 10.
+        const Variables variables = connectionVariables("u", "h", "1", "", callerValue);
+        const bool replaced =
+            std::count(variables.begin(), variables.end(),
+                       std::pair<std::string, std::string>("PGCONNECT_TIMEOUT", "10")) == 1;
+        EXPECT_EQ(replaced, seconds == 10) << (value ? value : "unset");
+    }
+    gCaller = {};
+    const std::pair<int, int> deadlines[] = {
+        {1, 20},    {2, 20},          {10, 20},         {11, 22},
+        {300, 600}, {302400, 604800}, {302401, 604800}, {2147483647, 604800}};
+    for (const auto& [timeout, deadline] : deadlines)
+        EXPECT_EQ(commandDeadlineSeconds(timeout), deadline) << timeout;
 }
 
 } // namespace

@@ -1,26 +1,40 @@
 #include "compliance/verdicts.h"
 
+#include "compliance/json_report.h"
 #include "compliance/role_query.h"
 
 #include "support/report.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 
 namespace {
 
-std::string mainVerdict(const std::string& output, int expectedStatus = 0,
-                        const std::string& messages = "") {
+RoleRecord judged(CheckedUser user, const std::string& output, const std::string& name,
+                  const std::string& messages = "") {
+    return judgeRole(user, name, QueryRun{QueryEnd::Finished, output, messages, 20});
+}
+
+std::string printed(const RoleRecord& record) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateMainUser(output, "Halvern_Main", messages), expectedStatus);
+    printRoleReport(record);
     return testing::internal::GetCapturedStdout();
 }
 
-std::string internalVerdict(const std::string& output, int expectedStatus = 0) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateInternalUser(output), expectedStatus);
-    return testing::internal::GetCapturedStdout();
+// The main user's report; `answered` whether the output holds a verdict.
+std::string mainVerdict(const std::string& output, bool answered = true,
+                        const std::string& messages = "") {
+    const RoleRecord record = judged(CheckedUser::Main, output, "Halvern_Main", messages);
+    EXPECT_EQ(record.attributesRead, answered) << output;
+    return printed(record);
+}
+
+std::string internalVerdict(const std::string& output, bool answered = true) {
+    const RoleRecord record = judged(CheckedUser::Internal, output, "int");
+    EXPECT_EQ(record.attributesRead, answered) << output;
+    return printed(record);
 }
 
 // psql's aligned output for one role.
@@ -39,19 +53,20 @@ TEST(MainUserVerdict, FollowsTheAttributeTable) {
               kMainOkWithWarnings);
     EXPECT_EQ(
         mainVerdict(psqlRow("SUPERUSERFALSE", "CREATEDBTRUE", "CREATEROLETRUE", "LOGINFALSE")),
-        kMainFailed);
+        mainFailed("Halvern_Main", "LOGIN"));
     EXPECT_EQ(
         mainVerdict(psqlRow("SUPERUSERFALSE", "CREATEDBFALSE", "CREATEROLETRUE", "LOGINTRUE")),
-        kMainFailed);
+        mainFailed("Halvern_Main", "CREATEDB"));
     EXPECT_EQ(
         mainVerdict(psqlRow("SUPERUSERFALSE", "CREATEDBTRUE", "CREATEROLEFALSE", "LOGINTRUE")),
-        kMainFailed);
-    EXPECT_EQ(mainVerdict("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE"), kMainFailed);
+        mainFailed("Halvern_Main", "CREATEROLE"));
+    EXPECT_EQ(mainVerdict("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE"),
+              mainFailed("Halvern_Main", "LOGIN"));
 }
 
 TEST(MainUserVerdict, FalseMarkerWinsOverTrue) {
     EXPECT_EQ(mainVerdict("SUPERUSERFALSE CREATEDBTRUE CREATEDBFALSE CREATEROLETRUE LOGINTRUE"),
-              kMainFailed);
+              mainFailed("Halvern_Main", "CREATEDB"));
     EXPECT_EQ(mainVerdict("SUPERUSERTRUE SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"),
               kMainOkWithWarnings);
 }
@@ -59,10 +74,13 @@ TEST(MainUserVerdict, FalseMarkerWinsOverTrue) {
 TEST(InternalUserVerdict, NeedsSuperuserOrLogin) {
     EXPECT_EQ(internalVerdict("SUPERUSERTRUE"), kInternalOk + std::string(kNoLoginWarning));
     EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE"), kInternalOk);
-    EXPECT_EQ(internalVerdict("SUPERUSERFALSE"), kInternalFailed);
+    EXPECT_EQ(internalVerdict("SUPERUSERFALSE"), internalFailed("int"));
     EXPECT_EQ(
         internalVerdict(psqlRow("SUPERUSERFALSE", "CREATEDBTRUE", "CREATEROLETRUE", "LOGINFALSE")),
-        kInternalFailed);
+        internalFailed("int"));
+    // The statement names the role as an identifier, as the server reads it.
+    EXPECT_EQ(printed(judged(CheckedUser::Internal, "SUPERUSERFALSE", "a\"b")),
+              internalFailed("a\"\"b"));
 }
 
 // A role that passes but cannot log in is told so after its verdict; one that fails
@@ -74,7 +92,7 @@ TEST(LoginWarnings, FollowPassingVerdictsOnly) {
                           "PASSWORDEXPIREDFALSE CONNLIMITZEROTRUE"),
               std::string(kMainOkWithWarnings) + kNoConnectionsWarning);
     EXPECT_EQ(mainVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
-              kMainFailed);
+              mainFailed("Halvern_Main", "CREATEDB, CREATEROLE"));
     EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE CONNLIMITZEROTRUE"),
               std::string(kInternalOk) + kExpiredWarning + kNoConnectionsWarning);
     EXPECT_EQ(internalVerdict("SUPERUSERFALSE LOGINTRUE PASSWORDEXPIREDTRUE PASSWORDEXPIREDFALSE"),
@@ -83,50 +101,49 @@ TEST(LoginWarnings, FollowPassingVerdictsOnly) {
 
 // Even an answer psql printed before it was stopped is no verdict.
 TEST(VerdictGate, StoppedCheckIsAnErrorWhateverItPrinted) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reportStoppedCheck(CheckedUser::Internal, "SUPERUSERTRUE", 20), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    const RoleRecord record = judgeRole(CheckedUser::Internal, "int",
+                                        QueryRun{QueryEnd::Stopped, "SUPERUSERTRUE", "", 20});
+    EXPECT_TRUE(couldNotRun(record));
+    EXPECT_EQ(printed(record),
               std::string(kInternalError) +
                   "SUPERUSERTRUE\npsql did not finish within 20 seconds and was stopped\n");
 }
 
 TEST(VerdictGate, OutputWithoutAnAnswerIsShownAfterTheError) {
-    EXPECT_EQ(mainVerdict("", 1), std::string(kMainError) + "\n");
-    EXPECT_EQ(internalVerdict("", 1), std::string(kInternalError) + "\n");
+    EXPECT_EQ(mainVerdict("", false), std::string(kMainError) + "\n");
+    EXPECT_EQ(internalVerdict("", false), std::string(kInternalError) + "\n");
     const std::string noRow = " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin \n"
                               "----------+-------------+---------------+-------------\n"
                               "(0 rows)\n\n";
-    EXPECT_EQ(mainVerdict(noRow, 1), kMainError + noRow + "\n");
-    EXPECT_EQ(mainVerdict("popen failed", 1), std::string(kMainError) + "popen failed\n");
+    EXPECT_EQ(mainVerdict(noRow, false), kMainError + noRow + "\n");
     // psql's messages follow, and are never read for markers (a NOTICE may quote anything).
-    EXPECT_EQ(mainVerdict("", 1, "NOTICE:  SUPERUSERTRUE"),
+    EXPECT_EQ(mainVerdict("", false, "NOTICE:  SUPERUSERTRUE"),
               std::string(kMainError) + "\nNOTICE:  SUPERUSERTRUE\n");
     // Markers are case-sensitive and the headings never count as one.
-    EXPECT_EQ(mainVerdict("superusertrue rolsuper LOGINTRUE", 1),
+    EXPECT_EQ(mainVerdict("superusertrue rolsuper LOGINTRUE", false),
               std::string(kMainError) + "superusertrue rolsuper LOGINTRUE\n");
 }
 
-// The server's answer for a missing role is no verdict either, but names the role, and
-// the roles whose names differ from it only in case.
+// The server's answer for a missing role is no verdict either: it names the role, and
+// the roles whose names differ from it only in case, without the query's table.
 TEST(VerdictGate, MissingRoleIsNamed) {
     const std::string none = "  |  | ROLEMISSING\n(1 row)\n\n";
-    EXPECT_EQ(mainVerdict(none, 1), kMainError + none + "\n" + missingRole("Halvern_Main"));
+    EXPECT_EQ(mainVerdict(none, false), kMainError + missingRole("Halvern_Main"));
     const std::string two = "  | ROLEMISSINGOTHERCASE48414c OTHERCASE68616c\n(1 row)\n\n";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateInternalUser(two, "Hal"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              kInternalError + two + "\n" + missingRole("Hal", "\"HAL\", \"hal\"", true));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(evaluateMainUser(none + "OTHERCASE68616c", "Hal"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              kMainError + none + "OTHERCASE68616c\n" + missingRole("Hal", "\"hal\""));
+    const RoleRecord missing = judged(CheckedUser::Internal, two, "Hal", "NOTICE:  x\n");
+    EXPECT_FALSE(couldNotRun(missing));
+    EXPECT_EQ(printed(missing), kInternalError + std::string("NOTICE:  x\n") +
+                                    missingRole("Hal", "\"HAL\", \"hal\"", true));
 }
 
 std::string managingWarning(const std::string& internalOutput,
                             const std::string& mainRole = "main") {
-    testing::internal::CaptureStdout();
-    warnIfMainCannotManage(internalOutput, "usr\"1", mainRole);
-    return testing::internal::GetCapturedStdout();
+    RoleRecord internal = judged(CheckedUser::Internal, internalOutput, "usr\"1");
+    const RoleRecord main =
+        judged(CheckedUser::Main, "SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE", mainRole);
+    addAdminOptionWarning(internal, main);
+    const std::string lines = printed(internal);
+    return lines.substr(lines.find('\n') + 1);
 }
 
 // Only a server of 16 or later, and only without ADMIN OPTION, and only for an answer.
@@ -135,13 +152,8 @@ TEST(AdminOption, WarnedOfOnSixteenAndLaterWithoutIt) {
               adminOptionWarning("usr\"\"1", "main"));
     EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULEFALSE HOLDSADMINFALSE"), "");
     EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINTRUE"), "");
-    EXPECT_EQ(managingWarning("ROLEMISSING ADMINRULETRUE HOLDSADMINFALSE"), "");
     EXPECT_EQ(managingWarning("SUPERUSERFALSE LOGINTRUE ADMINRULETRUE HOLDSADMINFALSE", "usr\"1"),
               "");
-    EXPECT_TRUE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
-    EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERTRUE CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
-    EXPECT_FALSE(passesWithoutSuperuser("SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE"));
-    EXPECT_FALSE(passesWithoutSuperuser("CREATEDBTRUE CREATEROLETRUE LOGINTRUE"));
 }
 
 // The server keeps the first 63 bytes of a name, without the piece of a character cut.
@@ -153,19 +165,43 @@ TEST(LongName, WarnedOfWithTheNameTheServerReads) {
     for (int i = 0; i < 32; ++i)
         accents += "\xC3\xA9";
     EXPECT_EQ(nameAsRead(accents), accents.substr(0, 62));
-    testing::internal::CaptureStdout();
-    warnIfNameTooLong(ascii);
-    warnIfNameTooLong(accents);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              longNameWarning(accents, accents.substr(0, 62)));
+    EXPECT_EQ(printed(judged(CheckedUser::Main, "SUPERUSERTRUE LOGINTRUE", ascii)), kMainOk);
+    EXPECT_EQ(printed(judged(CheckedUser::Main, "SUPERUSERTRUE LOGINTRUE", accents)),
+              longNameWarning(accents, accents.substr(0, 62)) + kMainOk);
 }
 
-TEST(RoleAttributes, MissingMarkersReadAsFalse) {
-    const RoleAttributes none = readRoleAttributes("SUPERUSERFALSE");
-    EXPECT_FALSE(none.superuser || none.createdb || none.createrole || none.login);
-    const RoleAttributes all =
-        readRoleAttributes("xxSUPERUSERTRUEyyCREATEDBTRUECREATEROLETRUE\nLOGINTRUE");
-    EXPECT_TRUE(all.superuser && all.createdb && all.createrole && all.login);
+// The JSON report carries the same records, in ASCII, whatever bytes a name or a
+// message holds.
+TEST(JsonReport, RecordsAsTheStableNames) {
+    const RoleRecord main =
+        judged(CheckedUser::Main, "SUPERUSERFALSE CREATEDBTRUE LOGINTRUE SERVERVERSION31352e33",
+               "r\xC3\xB4le\x01");
+    const RoleRecord internal =
+        judgeRole(CheckedUser::Internal, "int\xFF",
+                  QueryRun{QueryEnd::Finished, "", "FATAL:  \xE9t\xE9", 20});
+    const std::string text = jsonReport({main, internal}, "1.2.3");
+    for (unsigned char c : text)
+        EXPECT_TRUE(c < 0x80) << text;
+    const nlohmann::json report = nlohmann::json::parse(text);
+    EXPECT_EQ(report["rolegate"], "1.2.3");
+    EXPECT_EQ(report["ready"], false);
+    EXPECT_EQ(report["server_version"], "15.3");
+    const nlohmann::json& m = report["roles"][0];
+    EXPECT_EQ(m["check"], "main");
+    EXPECT_EQ(m["name"], "r\xC3\xB4le\x01");
+    EXPECT_EQ(m["exists"], true);
+    EXPECT_EQ(m["verdict"], "failed");
+    EXPECT_EQ(m["attributes"]["createdb"], true);
+    EXPECT_EQ(m["attributes"]["connection_limit_zero"], false);
+    EXPECT_EQ(m["lacks"], nlohmann::json::array({"CREATEROLE"}));
+    EXPECT_EQ(m["warnings"][0]["code"], "no_superuser");
+    EXPECT_TRUE(m["error"].is_null());
+    const nlohmann::json& i = report["roles"][1];
+    EXPECT_EQ(i["name"], "int\xEF\xBF\xBD");
+    EXPECT_TRUE(i["exists"].is_null() && i["attributes"].is_null() && i["lacks"].is_null());
+    EXPECT_EQ(i["verdict"], "not_checked");
+    EXPECT_EQ(i["error"]["kind"], "no_answer");
+    EXPECT_EQ(i["error"]["message"], "FATAL:  \xEF\xBF\xBDt\xEF\xBF\xBD");
 }
 
 } // namespace

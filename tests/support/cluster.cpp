@@ -39,6 +39,7 @@ void runSuperuserSql(const std::string& sql) {
 
 void startTestCluster(TestCluster& cluster, const std::string& bindir,
                       const std::string& setupSql) {
+    cluster.port.clear(); // stays so when the server does not start
     char pattern[] = "/tmp/rolegate-test-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("mkdtemp failed");

@@ -11,15 +11,33 @@ inline constexpr const char* kMainOkWithWarnings =
     " - Your user doesn't have SUPERUSER privilege\n"
     " - Halvern could not be upgraded from standalone to share mode\n"
     " - Halvern could not drop the default generated internal users usr_xxxxxxx\n";
-inline constexpr const char* kMainFailed = "Main PostgreSQL user: FAILED\n"
-                                           "WARNINGS: Your user doesn't have SUPERUSER privilege\n";
+// A failed main user's lines: what it lacks to pass with warnings (a list such as
+// "CREATEDB, LOGIN"), and the statement that grants it.
+inline std::string mainFailed(const std::string& role, const std::string& lacks) {
+    std::string grant = lacks;
+    for (size_t at; (at = grant.find(", ")) != std::string::npos;)
+        grant.replace(at, 2, " ");
+    return "Main PostgreSQL user: FAILED\n"
+           "WARNINGS: Your user doesn't have SUPERUSER privilege\n"
+           " - The role lacks " +
+           lacks + ": ALTER ROLE \"" + role + "\" " + grant + "\n";
+}
 inline constexpr const char* kMainError = "ERROR: Could not execute main user compliant check\n";
 
 inline constexpr const char* kInternalOk = "Internal PostgreSQL user: OK\n";
-inline constexpr const char* kInternalFailed = "Internal PostgreSQL user: FAILED\n"
-                                               "WARNINGS: Your user doesn't have LOGIN privilege\n";
+inline std::string internalFailed(const std::string& role) {
+    return "Internal PostgreSQL user: FAILED\n"
+           "WARNINGS: Your user doesn't have LOGIN privilege\n"
+           " - The role lacks LOGIN: ALTER ROLE \"" +
+           role + "\" LOGIN\n";
+}
 inline constexpr const char* kInternalError =
     "ERROR: Could not execute internal user compliant check\n";
+
+// The internal user's lines when the main user's check could not connect.
+inline const std::string kInternalNotTried =
+    std::string(kInternalError) +
+    "The check was not tried, since the main user's check could not connect to the server\n";
 
 inline constexpr const char* kNoLoginWarning =
     "WARNING: The role may not log in (NOLOGIN): it cannot connect\n";
@@ -29,18 +47,8 @@ inline constexpr const char* kExpiredWarning =
 inline constexpr const char* kNoConnectionsWarning =
     "WARNING: The role's connection limit is 0: it cannot connect\n";
 
-// What psql prints for a role that does not exist, when no other differs only in case.
-inline const std::string kNoRows =
-    " rolsuper | rolcreatedb | rolcreaterole | rolcanlogin | rolvaliduntil | rolconnlimit | "
-    "adminrule | mainadmin |   missing   \n"
-    "----------+-------------+---------------+-------------+---------------+--------------+-"
-    "----------+-----------+-------------\n"
-    "          |             |               |             |               |              | "
-    "          |           | ROLEMISSING\n"
-    "(1 row)\n\n";
-
 // The line that names a missing role, and the roles whose names differ from it only in
-// case, each in double quotes and separated by ", ".
+// case, each in double quotes and separated by ", ", after the check's error line.
 inline std::string missingRole(const std::string& name, const std::string& otherCase = "",
                                bool several = false) {
     std::string line = "ERROR: No role named \"" + name + "\" exists on the server";
