@@ -21,25 +21,16 @@ extern char** environ;
 namespace {
 
 // A pipe whose ends are neither standard stream (one of them may be closed, so that
-// pipe() hands out its number) and are closed in the command.
+// pipe() hands out its number) and are closed in the command; openPipes closes a half.
 bool openPipe(int fds[2]) {
-    if (pipe(fds) != 0) {
-        fds[0] = fds[1] = -1;
+    int made[2];
+    if (pipe(made) != 0)
         return false;
-    }
     for (int i = 0; i < 2; ++i) {
-        const int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
-        close(fds[i]);
-        fds[i] = moved;
+        fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 3);
+        close(made[i]);
     }
-    if (fds[0] >= 0 && fds[1] >= 0)
-        return true;
-    for (int i = 0; i < 2; ++i) {
-        if (fds[i] >= 0)
-            close(fds[i]);
-        fds[i] = -1;
-    }
-    return false;
+    return fds[0] >= 0 && fds[1] >= 0;
 }
 
 // The pipes of one command: its standard output, its standard error when that is
