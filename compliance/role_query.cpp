@@ -140,6 +140,7 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
                                   const std::string& adminRoleName, const std::string& encoding) {
+    // Chosen at run time, so that both builders are tested on every platform.
     if (commandInterpreter() == CommandInterpreter::WindowsCmd)
         return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
     return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
