@@ -14,8 +14,7 @@
 #include "compliance/verdicts.h"
 #include "discovery/psql_locator.h"
 #include "system/command.h"
-#include "system/line_input.h"
-#include "system/password.h"
+#include "system/console.h"
 #include "system/program.h"
 #include "system/text.h"
 
@@ -46,8 +45,7 @@ QueryRun runRoleQuery(const std::string& psqlPath, const std::string& encoding,
                       const std::string& roleName, const std::string& mainRole = "") {
     QueryRun run;
     run.seconds = commandDeadlineSeconds();
-    std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole, encoding);
-    stripNewlines(command);
+    const std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole, encoding);
     const int end =
         runCommandWithin(command, run.seconds, run.output, folderOf(psqlPath), &run.messages);
     run.end = end == 1 ? QueryEnd::Stopped : end == 2 ? QueryEnd::NotStarted : QueryEnd::Finished;

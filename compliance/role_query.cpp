@@ -121,20 +121,26 @@ std::string nameAsRead(const std::string& name) {
 std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
                                   const std::string& adminRoleName, const std::string& encoding) {
     // The shell gives way to psql, so that psql is the process that runs and is stopped.
-    return "exec " + shellQuote(psqlPath) + " -X -w -c " +
+    // A relative path beginning with - would be read by exec as an option.
+    const std::string program = psqlPath.compare(0, 1, "-") == 0 ? "./" + psqlPath : psqlPath;
+    return "exec " + shellQuote(program) + " -X -w -c " +
            shellQuote(roleQuerySql(roleName, adminRoleName, encoding));
 }
 
 std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
                                     const std::string& adminRoleName, const std::string& encoding) {
     // cmd.exe strips the outermost pair of quotation marks; inside them the path and
-    // the query (plain ASCII without % or ") each stand in their own pair.
-    return "\"\"" + psqlPath + "\" -X -w -c \"" + roleQuerySql(roleName, adminRoleName, encoding) +
-           "\"\"";
+    // the query (plain ASCII without % or ") each stand in their own pair. A line feed
+    // (the end of a registry value) would end cmd.exe's command line: none is kept.
+    std::string command = "\"\"" + psqlPath + "\" -X -w -c \"" +
+                          roleQuerySql(roleName, adminRoleName, encoding) + "\"\"";
+    command.erase(std::remove(command.begin(), command.end(), '\n'), command.end());
+    return command;
 }
 
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
                                   const std::string& adminRoleName, const std::string& encoding) {
+    // Chosen at run time, so that both builders are tested on every platform.
     if (commandInterpreter() == CommandInterpreter::WindowsCmd)
         return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
     return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
@@ -189,8 +195,4 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
 const std::vector<std::string>& redirectingVariables() {
     static const std::vector<std::string> names = {"PGSERVICE", "PGHOSTADDR"};
     return names;
-}
-
-void stripNewlines(std::string& command) {
-    command.erase(std::remove(command.begin(), command.end(), '\n'), command.end());
 }

@@ -6,9 +6,9 @@
 #include <vector>
 
 // Builds the command line that runs one role's catalog query through psql, quoted
-// for the platform's command interpreter. psql receives exactly these arguments:
-// the psql path, -X, -w, -c and the query. Nothing the user typed but the psql path
-// stands in it: the connection comes from the environment (connectionVariables).
+// for the platform's command interpreter, to be run as it is. psql receives exactly
+// these arguments: the psql path, -X, -w, -c and the query. Nothing the user typed but the psql
+// path stands in it: the connection comes from the environment (connectionVariables).
 // `adminRoleName` is the role whose ADMIN OPTION on `roleName` the query asks about
 // (the main user, for the internal user's check).
 std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
@@ -73,6 +73,3 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
 // Variables that would send psql elsewhere than connectionVariables say: a service
 // whose host beats PGHOST, and an address that beats the host name.
 const std::vector<std::string>& redirectingVariables();
-
-// Removes every line feed from `command`, in place.
-void stripNewlines(std::string& command);

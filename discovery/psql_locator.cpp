@@ -124,6 +124,8 @@ const PsqlSearch& posixPsqlSearch() {
 }
 
 const PsqlSearch& platformPsqlSearch() {
+    // Chosen at run time, so that both tables are tested on every platform; the Windows
+    // one runs its probes through runCommand, systemProgramFolder and systemOutputText.
     return commandInterpreter() == CommandInterpreter::WindowsCmd ? windowsPsqlSearch()
                                                                   : posixPsqlSearch();
 }

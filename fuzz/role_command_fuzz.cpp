@@ -1,7 +1,7 @@
 // The role command for any psql path and role: /bin/sh must hand psql exactly the
 // intended arguments, and the query must name the role exactly, whatever its bytes.
-// The bytes are split at 0x01 into the path and the role; zero bytes and line feeds,
-// which cannot stand in an argument or survive the finished command, are dropped.
+// The bytes are split at 0x01 into the path and the role; zero bytes, which cannot stand
+// in an argument, and line feeds, which would split printf's lines below, are dropped.
 #include "compliance/role_query.h"
 #include "support/decode.h"
 #include "system/command.h"
@@ -34,14 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // printf stands before the command, so the shell prints every word of it, one per
     // line: exec, then what exec would have handed psql, the path included.
-    std::string command = "printf '%s\\n' " + posixRoleQueryCommand(path, role);
-    stripNewlines(command);
+    const std::string command = "printf '%s\\n' " + posixRoleQueryCommand(path, role);
     std::vector<std::string> words;
     std::istringstream lines(runCommand(command));
     for (std::string line; std::getline(lines, line);)
         words.push_back(line);
 
-    std::vector<std::string> intended = {"exec", path};
+    // A path beginning with - runs as ./-...: exec would take it for an option.
+    std::vector<std::string> intended = {"exec", path.compare(0, 1, "-") == 0 ? "./" + path : path};
     for (const std::string& arg : intendedPsqlArgs(role))
         intended.push_back(arg);
     check(words == intended);

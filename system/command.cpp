@@ -1,6 +1,6 @@
 #include "system/command.h"
 
-#include "system/command_run.h"
+#include "system/internal.h"
 
 #include <algorithm>
 #include <cstdio>

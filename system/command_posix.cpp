@@ -1,7 +1,6 @@
 #include "system/command.h"
 
-#include "system/command_run.h"
-#include "system/signals_posix.h"
+#include "system/internal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,43 +12,25 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 extern char** environ;
 
 namespace {
 
-// The process group of the command running now, for the signal handlers below.
-volatile sig_atomic_t gRunningGroup = 0;
-
-extern "C" void endCommandAndDie(int signalNumber) {
-    // The command runs in a process group of its own, which a Ctrl-C at the terminal
-    // does not reach: end it, then end this process the way the signal would have.
-    if (gRunningGroup > 0)
-        kill(-static_cast<pid_t>(gRunningGroup), SIGKILL);
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
-}
-
 // A pipe whose ends are neither standard stream (one of them may be closed, so that
-// pipe() hands out its number) and are closed in the command.
+// pipe() hands out its number) and are closed in the command; openPipes closes a half.
 bool openPipe(int fds[2]) {
-    if (pipe(fds) != 0) {
-        fds[0] = fds[1] = -1;
+    int made[2];
+    if (pipe(made) != 0)
         return false;
-    }
     for (int i = 0; i < 2; ++i) {
-        const int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 3);
-        close(fds[i]);
-        fds[i] = moved;
+        fds[i] = fcntl(made[i], F_DUPFD_CLOEXEC, 3);
+        close(made[i]);
     }
-    if (fds[0] >= 0 && fds[1] >= 0)
-        return true;
-    for (int i = 0; i < 2; ++i) {
-        if (fds[i] >= 0)
-            close(fds[i]);
-        fds[i] = -1;
-    }
-    return false;
+    return fds[0] >= 0 && fds[1] >= 0;
 }
 
 // The pipes of one command: its standard output, its standard error when that is
@@ -67,8 +48,12 @@ void closeEnd(int& fd) {
 }
 
 bool openPipes(Pipes& pipes, bool collectErrors) {
-    if (openPipe(pipes.output) && openPipe(pipes.life) &&
-        (!collectErrors || openPipe(pipes.errors)))
+#ifdef __linux__
+    const bool life = true; // the kernel's parent-death signal does its work
+#else
+    const bool life = openPipe(pipes.life);
+#endif
+    if (openPipe(pipes.output) && life && (!collectErrors || openPipe(pipes.errors)))
         return true;
     for (int* ends : {pipes.output, pipes.errors, pipes.life}) {
         closeEnd(ends[0]);
@@ -80,6 +65,17 @@ bool openPipes(Pipes& pipes, bool collectErrors) {
 // The exit status of a watcher that could not start the shell.
 constexpr int kShellNotStarted = 126;
 
+#ifdef __linux__
+// In a child just forked by `parent`: the kernel kills it when the thread that forked it
+// ends, and it leaves at once when that has happened already (fork clears the setting).
+void dieWithParent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(kShellNotStarted);
+}
+#else
+void dieWithParent(pid_t) {}
+
 // In the watcher: its one child, the shell, has ended, and the watcher ends with it.
 extern "C" void leaveWithTheShell(int) {
     const int savedErrno = errno;
@@ -89,63 +85,63 @@ extern "C" void leaveWithTheShell(int) {
     errno = savedErrno;
 }
 
-// Starts `/bin/sh -c command`, its standard input /dev/null, its standard output into
-// the output pipe and its standard error into the errors pipe (or this process's
-// standard error when there is none), with the signal mask `mask`, under a watcher:
-// a child of this process
-// that leads a session of its own (so also a process group, whose number is its pid),
-// in which it starts the shell and waits for it to end. The watcher holds the read end
-// of the life pipe, whose only write end this process holds: when that pipe reaches its
-// end, this process has ended (however it ended, SIGKILL included), and the watcher
-// ends the whole group, the shell, psql and whatever they started. Returns the
-// watcher's pid, 0 when it could not be started.
-pid_t startShell(const std::string& command, const Pipes& pipes, const sigset_t& mask) {
-    // Everything is made ready here: between fork and exec only async-signal-safe
-    // calls are made (a test program that runs commands may have threads).
+// In the watcher: an ending signal sent to it ends its group, itself included.
+extern "C" void endGroup(int) {
+    kill(0, SIGKILL);
+}
+#endif
+
+// Starts `/bin/sh -c command` (standard input /dev/null, standard output and errors into
+// their pipes) under a watcher: a child that leads a session of its own, with no
+// controlling terminal, starts the shell and ends the group once this process has ended.
+// Returns the watcher's pid, 0 when it could not be started.
+pid_t startShell(const std::string& command, const Pipes& pipes) {
+    // Between fork and exec only async-signal-safe calls: a test program may have threads.
     char shell[] = "/bin/sh", dashC[] = "-c";
     char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
+    sigset_t mask;
+    sigprocmask(SIG_BLOCK, nullptr, &mask);
+#ifndef __linux__
+    const std::vector<int>& ending = endingSignals();
     struct sigaction reaping = {}, childSignal;
     reaping.sa_handler = leaveWithTheShell;
     reaping.sa_flags = SA_NOCLDSTOP;
     sigfillset(&reaping.sa_mask);
     sigaction(SIGCHLD, nullptr, &childSignal); // what the shell gets, ignored or not
-    sigset_t onlyChild, watching = mask;
+    sigset_t onlyChild, none;
     sigemptyset(&onlyChild);
     sigaddset(&onlyChild, SIGCHLD);
-    sigdelset(&watching, SIGCHLD);
-
+    sigemptyset(&none);
+#endif
+    const pid_t tool = getpid();
     const pid_t watcher = fork();
     if (watcher != 0)
         return watcher > 0 ? watcher : 0;
 
-    // The watcher. Nothing the command runs may ask on the terminal. psql never prompts
-    // (-w), but OpenSSL asks for the pass phrase of an encrypted PGSSLKEY, on /dev/tty
-    // or else on standard input: killed at the deadline or by Ctrl-C it would leave echo
-    // off, and in a background job it could not read the answer, which the shell then
-    // would, a pass phrase run as a command. In a session without a controlling
-    // terminal, which only its leader (the watcher, which opens none) could acquire,
-    // and with no input it finds nothing to read and the check fails at once. Standard
-    // error, where it is not collected, is still the terminal, so psql's messages are
-    // shown, `stty tostop` or not.
-    sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
+    dieWithParent(tool);
     if (setsid() < 0)
         _exit(kShellNotStarted);
-    // An ending signal that reaches the watcher ends the group too (endCommandAndDie).
-    gRunningGroup = getpid();
+#ifndef __linux__
+    sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
+    handleSignals(ending, endGroup, 0, none, nullptr);
+    sigaction(SIGCHLD, &reaping, nullptr);
     close(pipes.life[1]);
+#endif
     close(pipes.output[0]);
     if (pipes.errors[0] >= 0)
         close(pipes.errors[0]);
     int started[2]; // reaches its end when the shell has been executed
     if (pipe(started) != 0 || fcntl(started[1], F_SETFD, FD_CLOEXEC) != 0)
         _exit(kShellNotStarted);
-    sigaction(SIGCHLD, &reaping, nullptr);
+    const pid_t watcherPid = getpid();
     const pid_t shellPid = fork();
     if (shellPid == 0) {
-        // The shell. The handlers of this process are reset by exec, and what it
-        // ignores stays ignored.
+        // The shell: exec resets the handlers, and what is ignored stays ignored.
+        dieWithParent(watcherPid);
         close(started[0]);
+#ifndef __linux__
         sigaction(SIGCHLD, &childSignal, nullptr);
+#endif
         const int input = open("/dev/null", O_RDONLY);
         if (input >= 0 && input != STDIN_FILENO) {
             dup2(input, STDIN_FILENO);
@@ -163,7 +159,7 @@ pid_t startShell(const std::string& command, const Pipes& pipes, const sigset_t&
     }
     close(started[1]);
     // The watcher keeps its copies of the pipes' write ends until it ends, so the output
-    // reaches its end only once the watcher can be reaped: no waiting for it after.
+    // reaches its end only once the watcher can be reaped.
     if (shellPid < 0)
         _exit(kShellNotStarted);
     char failed;
@@ -173,25 +169,30 @@ pid_t startShell(const std::string& command, const Pipes& pipes, const sigset_t&
     if (n > 0)
         _exit(kShellNotStarted);
     close(started[0]);
-    // The watcher keeps none of this process's standard streams open.
     close(STDIN_FILENO);
     close(STDOUT_FILENO);
     close(STDERR_FILENO);
-    sigprocmask(SIG_SETMASK, &watching, nullptr); // leaveWithTheShell may come now
+#ifdef __linux__
+    // The shell (psql, once it has been executed) dies with the watcher.
+    while (waitpid(shellPid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    _exit(0);
+#else
+    // Nothing is ever written to the life pipe: it ends when this process has ended.
+    sigprocmask(SIG_SETMASK, &mask, nullptr); // leaveWithTheShell may come now
     for (;;) {
         pollfd life = {pipes.life[0], POLLIN, 0};
         if (poll(&life, 1, -1) > 0)
-            break; // nothing is ever written: this process has ended
+            break;
     }
     kill(0, SIGKILL);
     _exit(kShellNotStarted);
+#endif
 }
 
-// Reads the output and the errors until both reach their end or the deadline; false
-// when the deadline came first. What the pipes hold once the deadline has passed is
-// still read, so that a command that finished while this process could not run
-// (stopped with Ctrl-Z, say) counts as finished; a command that goes on writing is
-// stopped after a pipe's worth or so.
+// Reads both streams until their end or the deadline; false when the deadline came first.
+// What the pipes hold after it is still read: a command that finished while this process
+// was stopped (Ctrl-Z) counts as finished, one that goes on writing stops a pipe later.
 bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStreams& streams) {
     constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
     // poll passes over a negative descriptor: a stream that has ended, or is not read.
@@ -245,18 +246,16 @@ bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
     }
 }
 
-// Ends the watcher's group, the shell, psql and whatever they started, and reaps the
-// watcher. SIGKILL ends a process a moment after it is sent: the command counts as
-// stopped once the group is gone, at most a second later.
+// Ends the watcher's group (the shell, psql and what they started) and reaps the watcher;
+// the command counts as stopped once the group is gone, at most a second later.
 void stopGroup(pid_t pid) {
     // The watcher may not lead its group yet if it has only just started.
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    // Killed again each time, in case the shell started something in the meantime; a
-    // process of the group that is this process's child (when this process is the one
-    // orphans are given to) is reaped here, since nothing else would.
+    // Killed again in case the shell started something meanwhile; a process of the group
+    // that is this process's child (when it is the one orphans go to) is reaped here.
     for (int wait = 0; wait < 1000 && (kill(-pid, SIGKILL) == 0 || errno == EPERM); ++wait) {
         while (waitpid(-pid, nullptr, WNOHANG) > 0) {
         }
@@ -273,26 +272,10 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
     if (!openPipes(pipes, streams.collectErrors))
         return CommandEnd::NotStarted;
 
-    // No ending signal between starting the command and knowing its group.
-    const std::vector<int>& endingList = endingSignals();
-    const sigset_t endingSet = endingSignalSet();
-    sigset_t before;
-    sigprocmask(SIG_BLOCK, &endingSet, &before);
-    struct sigaction ending = {};
-    std::vector<struct sigaction> previous(endingList.size());
-    ending.sa_handler = endCommandAndDie;
-    ending.sa_mask = endingSet;
-    for (size_t i = 0; i < endingList.size(); ++i) {
-        sigaction(endingList[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler != SIG_IGN)
-            sigaction(endingList[i], &ending, nullptr);
-    }
-    const pid_t pid = startShell(command, pipes, before);
+    const pid_t pid = startShell(command, pipes);
     closeEnd(pipes.output[1]);
     closeEnd(pipes.errors[1]);
     closeEnd(pipes.life[0]);
-    gRunningGroup = pid;
-    sigprocmask(SIG_SETMASK, &before, nullptr);
     bool finished = true;
     int status = 0;
     if (pid != 0) {
@@ -305,13 +288,7 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
     }
     closeEnd(pipes.output[0]);
     closeEnd(pipes.errors[0]);
-    sigprocmask(SIG_BLOCK, &endingSet, nullptr);
-    gRunningGroup = 0;
-    for (size_t i = 0; i < endingList.size(); ++i)
-        sigaction(endingList[i], &previous[i], nullptr);
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    // The watcher has ended: this end may go.
-    closeEnd(pipes.life[1]);
+    closeEnd(pipes.life[1]); // the watcher has ended
 
     if (pid == 0 || (finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted))
         return CommandEnd::NotStarted;
@@ -319,9 +296,8 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
 }
 
 void prepareCommandEnvironment() {
-    // Without PATH each shell takes a default of its own (dash's and bash's differ): the
-    // system's default search path is set, and the shell then looks where
-    // programOnSearchPath looks. Where it cannot be, programOnSearchPath finds nothing.
+    // Without PATH dash and bash each take a default of their own: the system's default
+    // is set, so that the shell looks where programOnSearchPath looks.
     if (std::getenv("PATH"))
         return;
     const size_t size = confstr(_CS_PATH, nullptr, 0);
@@ -334,9 +310,8 @@ void prepareCommandEnvironment() {
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
-    // Linux hands a new program no environment string ("name=value" and its zero)
-    // longer than 32 pages, 128 KiB with the smallest pages: a longer one would let
-    // setenv succeed here and the shell then fail to start.
+    // Linux hands a new program no "name=value" longer than 32 pages (128 KiB at the
+    // least): setenv would succeed here and the shell then fail to start.
     constexpr size_t kLongestString = 32 * 4096;
     if (name.size() + value.size() + 2 > kLongestString)
         return 1;

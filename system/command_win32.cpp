@@ -1,8 +1,7 @@
 #include "system/command.h"
 
-#include "system/command_run.h"
+#include "system/internal.h"
 #include "system/program.h"
-#include "system/wide_win32.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,10 +26,8 @@ struct OwnedHandle {
     }
 };
 
-// A pipe for one of the command's output streams: the read end stays here and reads
-// overlapped, so that a read can be given up at the deadline; the write end, for the
-// command, is inheritable. `stream` tells the pipes of one command apart. False when it
-// cannot be made.
+// A pipe for one of the command's streams: the read end, here, reads overlapped so that a
+// read can be given up at the deadline; the write end is inheritable. False on failure.
 bool openStreamPipe(const wchar_t* stream, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
     // Only anonymous pipes come without a name, and they cannot be read overlapped.
     LARGE_INTEGER tick;
@@ -65,8 +62,7 @@ bool openJob(OwnedHandle& job) {
                                    sizeof limits) != 0;
 }
 
-// One stream of the command, read overlapped: a read is kept pending on it until it
-// ends.
+// One stream of the command, read overlapped: a read is kept pending on it until it ends.
 struct StreamReader {
     OwnedHandle pipe;
     OwnedHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -109,8 +105,7 @@ void takeRead(StreamReader& reader, BOOL wait) {
         reader.ended = true;
 }
 
-// Reads both streams until their end or the deadline; false when the deadline came
-// first.
+// Reads both streams until their end or the deadline; false when the deadline came first.
 bool readUntil(StreamReader (&readers)[2], CommandClock::time_point deadline) {
     for (;;) {
         HANDLE events[2];
@@ -142,9 +137,8 @@ bool readUntil(StreamReader (&readers)[2], CommandClock::time_point deadline) {
     }
 }
 
-// Whether `folder` names a folder from a drive's root (C:\...) or a share (\\server\...),
-// so that the command line's path to the program still holds once the command starts
-// there.
+// Whether `folder` starts at a drive's root (C:\...) or a share (\\server\...), so that
+// the program's path on the command line still holds once the command starts there.
 bool isAbsoluteFolder(const std::string& folder) {
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
     if (folder.size() >= 3 && folder[1] == ':' && separator(folder[2]))
@@ -152,12 +146,9 @@ bool isAbsoluteFolder(const std::string& folder) {
     return folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
 }
 
-// The command line that runs `command` through cmd.exe, and cmd.exe's full path, never
-// one found in the current folder. /D: no AutoRun command from the registry runs first.
-// /V:OFF: no ! is expanded, whatever the registry's DelayedExpansion says. /S /C: the
-// command line is taken as for cmd /c (and _popen), except that a first quote, and the
-// last, are always taken off, so a command that starts with a quoted program path
-// stands in one more pair.
+// cmd.exe's full path and the command line that runs `command` through it: /D, no AutoRun;
+// /V:OFF, no ! expanded; /S /C, as cmd /c (and _popen) but always taking off the first
+// and the last quote, so a command starting with a quoted path stands in one more pair.
 bool cmdLine(const std::string& command, std::wstring& cmd, std::wstring& commandLine) {
     std::wstring wideCommand, folder;
     const std::string systemFolder = systemProgramFolder();
@@ -169,20 +160,25 @@ bool cmdLine(const std::string& command, std::wstring& cmd, std::wstring& comman
     return true;
 }
 
-// Starts cmd.exe for `command` in `job`, its standard output and (when `errorsEnd` is
-// open) its standard error into the pipes' write ends, which are closed here: the
-// command then holds the only write ends, and a stream ends when it and everything it
-// started are done. False when it could not be started.
+// Starts cmd.exe for `command` in `job`, writing into the pipes' write ends, closed here so
+// that a stream ends once the command and all it started are done. False on failure.
 bool startCmd(const std::string& command, const std::string& programFolder, HANDLE job,
               OwnedHandle& outputEnd, OwnedHandle& errorsEnd, OwnedHandle& process) {
     std::wstring cmd, commandLine, startIn;
     if (!cmdLine(command, cmd, commandLine) ||
         (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
         return false;
+    // No input, never the console: nothing the command runs can ask for anything there.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE)
+        return false;
+    const OwnedHandle nothing(nul);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = nothing.handle;
     startup.hStdOutput = outputEnd.handle;
     startup.hStdError = errorsEnd.handle ? errorsEnd.handle : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started = {};
@@ -239,10 +235,8 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
 }
 
 void prepareCommandEnvironment() {
-    // cmd.exe, and every program it starts, then looks a bare program name up on the
-    // search path alone, never in the current folder first. psql is run by its full
-    // path, and a command line never names a program in the current folder, so where
-    // this cannot be set nothing else changes.
+    // cmd.exe and what it starts then look a bare name up on the search path alone, never
+    // in the current folder first (psql itself runs by its full path).
     SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
 }
 

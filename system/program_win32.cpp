@@ -1,8 +1,8 @@
 #include "system/program.h"
 
 #include "system/command.h"
+#include "system/internal.h"
 #include "system/text.h"
-#include "system/wide_win32.h"
 
 #include <windows.h>
 

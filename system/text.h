@@ -3,12 +3,9 @@
 #include <string>
 #include <vector>
 
-// The program's command line, its name first, as UTF-8 text, which is how every value
-// travels inside the tool. On Windows it is read from the wide command line, so no
-// character is ever replaced by a look-alike of the ANSI code page; on Linux and macOS
-// it is read in the character set of the locale (LC_CTYPE), and taken as it is where
-// that is UTF-8 or the plain C locale. Returns 0, or 1 when an argument holds bytes
-// that are no text in that character set.
+// The command line, its name first, as UTF-8: on Windows from the wide command line, on
+// Linux and macOS read in the locale's character set (as it is in UTF-8 or C). Returns 0,
+// or 1 when an argument holds bytes that are no text there.
 int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments);
 
 // How the server is to read the names given on the command line: fills `given` with
@@ -19,8 +16,6 @@ int commandLineArguments(int argc, char* argv[], std::vector<std::string>& argum
 std::string argumentsForServer(int argc, char* argv[], const std::vector<std::string>& arguments,
                                std::vector<std::string>& given);
 
-// Text that a program of the system (where.exe, cmd.exe's echo) wrote into a pipe, as
-// UTF-8: on Windows it comes in the console's output code page (the OEM code page when
-// there is no console), and is kept as it is when it is no text there; elsewhere it
-// is taken as it is.
+// What a program of the system wrote into a pipe, as UTF-8: on Windows read in the
+// console's output (or OEM) code page, kept as it is when no text there; elsewhere as is.
 std::string systemOutputText(const std::string& output);

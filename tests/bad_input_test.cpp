@@ -9,10 +9,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -74,15 +76,33 @@ TEST(SilentServer, UnansweredQueryIsStoppedAtTheDeadline) {
     EXPECT_EQ(*proxy.clientsGone, 1);
 }
 
+// The processes named as the tool is, `pid` and its children (the watcher), highest
+// pid first, as `killall rolegate` finds them.
+std::vector<int> processesNamedRolegate(int pid) {
+    std::vector<int> found = {pid};
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                           "/children");
+    for (int child; children >> child;) {
+        std::string name;
+        std::ifstream("/proc/" + std::to_string(child) + "/comm") >> name;
+        if (name == "rolegate")
+            found.insert(found.begin(), child);
+    }
+    return found;
+}
+
 // psql runs in a process group of its own, which a Ctrl-C at the terminal does not
 // reach: the tool must end it before it ends itself. Killed outright, it cannot, and
-// psql (with the password in its environment) must still not outlive it.
+// psql (with the password in its environment) must still not outlive it, nor outlive a
+// kill of every process named rolegate, the watcher included.
 TEST(SilentServer, EndingTheToolWhileTheQueryWaitsEndsPsqlToo) {
     struct Ending {
         const char* keys; // typed on the terminal, or empty to send `signal` directly
         int signal;
+        bool byName; // sent to every process named rolegate
     };
-    for (const Ending& ending : {Ending{"\x03", SIGINT}, Ending{"", SIGKILL}}) {
+    for (const Ending& ending : {Ending{"\x03", SIGINT, false}, Ending{"", SIGKILL, false},
+                                 Ending{"", SIGKILL, true}, Ending{"", SIGTERM, true}}) {
         StallingProxy proxy = startStallingProxy();
         TerminalSession session =
             startOnTerminal({ROLEGATE_BINARY, "-h", "127.0.0.1", "-p", proxy.port, "-u",
@@ -99,17 +119,24 @@ TEST(SilentServer, EndingTheToolWhileTheQueryWaitsEndsPsqlToo) {
                             kConnectingUser + "'"},
                        "", {{"PGPASSWORD", testCluster().superuserPassword}});
         EXPECT_EQ(sessions.output, "rolegate\n") << sessions.errors;
+        const std::vector<int> named = processesNamedRolegate(session.pid);
         if (*ending.keys)
             typeOnTerminal(session, ending.keys);
-        else
+        else if (!ending.byName)
             kill(session.pid, ending.signal);
+        else
+            for (int pid : named)
+                kill(pid, ending.signal);
         const int status = waitForExit(session, 10);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         stopStallingProxy(proxy);
         closeTerminal(session);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.signal)
             << strsignal(ending.signal) << session.screen;
-        EXPECT_EQ(*proxy.clientsGone, 1) << strsignal(ending.signal);
+        EXPECT_EQ(*proxy.clientsGone, 1) << strsignal(ending.signal) << " " << ending.byName;
+        if (ending.byName) {
+            EXPECT_EQ(named.size(), 2u);
+        }
     }
 }
 

@@ -1,4 +1,5 @@
 #include "system/command.h"
+#include "system/internal.h"
 
 #include "compliance/role_query.h"
 #include "support/decode.h"
@@ -109,9 +110,7 @@ TEST(RoleQueryCommand, ShellHandsPsqlExactlyTheIntendedArguments) {
         "r\xC3\xB4le \xFF\xFE",
     };
     for (const std::string& value : hostile) {
-        std::string command = posixRoleQueryCommand(path, value);
-        stripNewlines(command);
-        const DumpedCall call = parseArgvDump(runCommand(command));
+        const DumpedCall call = parseArgvDump(runCommand(posixRoleQueryCommand(path, value)));
         EXPECT_EQ(call.args, intendedPsqlArgs(value)) << value;
     }
     EXPECT_NE(system("test -e /tmp/rolegate-pwned"), 0);

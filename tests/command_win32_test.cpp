@@ -2,8 +2,8 @@
 
 #include "compliance/role_query.h"
 #include "support/decode.h"
+#include "system/internal.h"
 #include "system/program.h"
-#include "system/wide_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +39,24 @@ TEST(RunCommand, CapturesStandardOutputAsText) {
     EXPECT_EQ(errors.rfind("complaint", 0), 0u) << errors.substr(0, 200);
     EXPECT_GT(errors.size(), kCommandErrorsLimit / 2);
     EXPECT_LE(errors.size(), kCommandErrorsLimit);
+}
+
+// The command's standard input is NUL, never this process's: what was typed ahead, or a
+// console a pass-phrase prompt would read, stays out of its reach.
+TEST(RunCommand, CommandReadsNothing) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    const char typed[] = "typed ahead\r\n";
+    DWORD written = 0;
+    WriteFile(writeEnd, typed, sizeof typed - 1, &written, nullptr);
+    CloseHandle(writeEnd);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, readEnd);
+    const std::string output = runCommand("find \"e\"");
+    SetStdHandle(STD_INPUT_HANDLE, input);
+    CloseHandle(readEnd);
+    EXPECT_EQ(output, "");
 }
 
 TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
@@ -130,8 +148,7 @@ TEST(RoleQueryCommand, CmdHandsPsqlExactlyTheIntendedArguments) {
         "r\xC3\xB4le",
     };
     for (const std::string& value : hostile) {
-        std::string command = windowsRoleQueryCommand(path, value);
-        stripNewlines(command);
+        const std::string command = windowsRoleQueryCommand(path, value);
         EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs(value)) << value;
     }
 }
@@ -139,9 +156,8 @@ TEST(RoleQueryCommand, CmdHandsPsqlExactlyTheIntendedArguments) {
 TEST(RoleQueryCommand, RegistryPathWithItsLineFeedRuns) {
     const std::string path = besideThisProgram("argv_dump.exe");
     const size_t cut = path.find_last_of('\\');
-    std::string command =
+    const std::string command =
         windowsRoleQueryCommand(path.substr(0, cut) + "\n" + path.substr(cut), "r");
-    stripNewlines(command);
     EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs("r"));
 }
 

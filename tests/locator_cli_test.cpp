@@ -1,11 +1,14 @@
 // Finding psql when it is not on the search path, with the built tool.
 #include "support/cluster.h"
+#include "support/process.h"
 #include "support/report.h"
 #include "support/roles.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -76,6 +79,32 @@ TEST(PsqlDiscovery, InstalledPsqlIsFoundOffTheSearchPath) {
         runRolegate(checkArgs("rg_super"), kConnectingPassword + "\n", {{"PATH", "/nonexistent"}});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output, missLines(16, newest + 1) + okReport());
+}
+
+// The file found on the search path is the file run, byte for byte: a line feed in its
+// folder stays there (never /a<LF>b/psql run as /ab/psql), and a relative folder
+// beginning with - is a folder, not an option of the shell's exec.
+TEST(PsqlDiscovery, FileFoundOnTheSearchPathIsTheFileRun) {
+    const std::string dir = psqlInFront("");
+    const std::string other = dir + "/ab", lineFeed = dir + "/a\nb", dash = dir + "/-x";
+    for (const std::string& folder : {other, lineFeed, dash})
+        fs::create_directories(folder);
+    fs::copy_file(dir + "/psql", lineFeed + "/psql");
+    fs::copy_file(dir + "/psql", dash + "/psql");
+    std::ofstream(other + "/psql") << "#!/bin/sh\necho another file ran\n";
+    fs::permissions(other + "/psql", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    const ProcessResult withLineFeed = runRolegate(
+        checkArgs("rg_super"), kConnectingPassword + "\n", {{"PATH", lineFeed + ":" + path}});
+    std::vector<std::string> argv = {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$0\" \"$@\"",
+                                     ROLEGATE_BINARY, dir};
+    for (const std::string& arg : checkArgs("rg_super"))
+        argv.push_back(arg);
+    const ProcessResult withDash =
+        runProcess(argv, kConnectingPassword + "\n", {{"PATH", "-x:" + path}});
+    fs::remove_all(dir);
+    EXPECT_EQ(withLineFeed.output, okReport()) << withLineFeed.errors;
+    EXPECT_EQ(withDash.output, okReport()) << withDash.errors;
 }
 
 TEST_F(PsqlNowhere, TypedPathIsUsed) {

@@ -187,41 +187,59 @@ TEST(PasswordPrompt, StartedInTheBackgroundWaitsForFg) {
     closeTerminal(session);
 }
 
-// The same by signals, with a job-control shell that leaves the terminal alone and
-// reads nothing from it: echo is on while the job is stopped, off again once it is
-// continued, and what was typed before the stop is kept.
+// The same by signals sent with kill, with a job-control shell that leaves the terminal
+// alone and reads nothing from it: echo is on while the job is stopped and nothing
+// typed before the stop is left for whoever reads the terminal then; once continued,
+// echo is off again and the prompt shown again, and what is typed then is the password.
 TEST(PasswordPrompt, StoppedJobGivesEchoBackAndTakesItAgain) {
-    char pattern[] = "/tmp/rolegate-stop-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string fifo = std::string(pattern) + "/go";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::string> argv = {"/bin/bash", "-m", "-c",
-                                     "\"$0\" \"$@\"; read go < '" + fifo +
-                                         "'; fg > /dev/null; echo \"[status $?]\"",
-                                     ROLEGATE_BINARY};
-    for (const std::string& arg : checkArgs("rg_super"))
-        argv.push_back(arg);
-    TerminalSession session = startOnTerminal(argv);
-    ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
-    const int rolegate = childOf(session.pid);
-    ASSERT_GT(rolegate, 0);
+    for (int stop : {SIGTSTP, SIGTTIN}) {
+        char pattern[] = "/tmp/rolegate-stop-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        const std::string fifo = std::string(pattern) + "/go";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::vector<std::string> argv = {"/bin/bash", "-m", "-c",
+                                         "\"$0\" \"$@\"; read go < '" + fifo +
+                                             "'; fg > /dev/null; echo \"[status $?]\"",
+                                         ROLEGATE_BINARY};
+        for (const std::string& arg : checkArgs("rg_super"))
+            argv.push_back(arg);
+        TerminalSession session = startOnTerminal(argv);
+        ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
+        const int rolegate = childOf(session.pid);
+        ASSERT_GT(rolegate, 0);
 
-    typeOnTerminal(session, kConnectingPassword.substr(0, 4));
-    kill(rolegate, SIGTSTP);
-    ASSERT_TRUE(waitUntilStopped(rolegate));
-    EXPECT_TRUE(terminalEchoes(session));
-    std::ofstream(fifo) << "go" << std::endl;
-    EXPECT_TRUE(waitForEcho(session, false));
-    typeOnTerminal(session, kConnectingPassword.substr(4) + "\r");
+        typeOnTerminal(session, "half-typed");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // in the terminal's queue
+        kill(rolegate, stop);
+        ASSERT_TRUE(waitUntilStopped(rolegate)) << strsignal(stop);
+        EXPECT_TRUE(terminalEchoes(session)) << strsignal(stop);
+        typeOnTerminal(session, "\n");
+        pollfd ready = {session.slave, POLLIN, 0};
+        char left[64];
+        ASSERT_EQ(poll(&ready, 1, 5000), 1) << strsignal(stop);
+        const ssize_t got = read(session.slave, left, sizeof left);
+        EXPECT_EQ(std::string(left, got > 0 ? static_cast<size_t>(got) : 0), "\n")
+            << strsignal(stop);
+        std::ofstream(fifo) << "go" << std::endl;
+        EXPECT_TRUE(waitForEcho(session, false)) << strsignal(stop);
+        const auto promptedTwice = [](const std::string& screen) {
+            const size_t first = screen.find("Please enter database password:");
+            return first != std::string::npos &&
+                   screen.find("Please enter database password:", first + 1) != std::string::npos;
+        };
+        EXPECT_TRUE(waitForScreen(session, promptedTwice)) << session.screen;
+        typeOnTerminal(session, kConnectingPassword + "\r");
 
-    EXPECT_TRUE(waitForScreen(session, "[status 0]")) << session.screen;
-    waitForExit(session);
-    EXPECT_TRUE(terminalEchoes(session));
-    EXPECT_NE(session.screen.find("Main PostgreSQL user: OK"), std::string::npos) << session.screen;
-    EXPECT_EQ(session.screen.find(kConnectingPassword.substr(4, 6)), std::string::npos)
-        << session.screen;
-    closeTerminal(session);
-    std::filesystem::remove_all(pattern);
+        EXPECT_TRUE(waitForScreen(session, "[status 0]")) << session.screen;
+        waitForExit(session);
+        EXPECT_TRUE(terminalEchoes(session));
+        EXPECT_NE(session.screen.find("Main PostgreSQL user: OK"), std::string::npos)
+            << strsignal(stop) << session.screen;
+        EXPECT_EQ(session.screen.find(kConnectingPassword.substr(4, 6)), std::string::npos)
+            << session.screen;
+        closeTerminal(session);
+        std::filesystem::remove_all(pattern);
+    }
 }
 
 } // namespace

@@ -1,7 +1,6 @@
-#include "system/line_input_win32.h"
+#include "system/console.h"
 
-#include "system/line_input_bytes.h"
-#include "system/wide_win32.h"
+#include "system/internal.h"
 
 #include <windows.h>
 
@@ -52,7 +51,7 @@ LineRead readConsoleLine(HANDLE input, std::string& line, bool& interrupted) {
 
 } // namespace
 
-LineRead readInputLineOrInterrupt(std::string& line, bool& interrupted) {
+LineRead readLineOrInterrupt(std::string& line, bool& interrupted) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode;
     if (GetConsoleMode(input, &mode))
@@ -72,13 +71,42 @@ LineRead readInputLineOrInterrupt(std::string& line, bool& interrupted) {
     return LineRead::Line;
 }
 
-LineRead readInputLine(std::string& line) {
-    bool interrupted = false;
-    const LineRead outcome = readInputLineOrInterrupt(line, interrupted);
-    if (interrupted) {
-        // The run ends here, as Ctrl-C ends any console program: nothing is run with an
-        // answer cut short.
-        ExitProcess(STATUS_CONTROL_C_EXIT);
-    }
-    return outcome;
+namespace {
+
+// The console input mode from before echo was switched off, for the control handler.
+HANDLE gInput = INVALID_HANDLE_VALUE;
+DWORD gSavedMode = 0;
+
+BOOL WINAPI restoreEchoOnBreak(DWORD) {
+    // Put echo back, then let the default handler end the process as usual.
+    SetConsoleMode(gInput, gSavedMode);
+    return FALSE;
+}
+
+} // namespace
+
+void endInterruptedRun() {
+    // Ctrl-C cut the read short while the control handler runs in a thread of its own:
+    // the run ends here, as that handler would end it.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+bool hideTyping() {
+    gInput = GetStdHandle(STD_INPUT_HANDLE);
+    gSavedMode = 0;
+    if (!GetConsoleMode(gInput, &gSavedMode))
+        return false;
+    SetConsoleCtrlHandler(restoreEchoOnBreak, TRUE);
+    SetConsoleMode(gInput, gSavedMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    return true;
+}
+
+void showTyping() {
+    SetConsoleMode(gInput, gSavedMode);
+    SetConsoleCtrlHandler(restoreEchoOnBreak, FALSE);
+}
+
+void keepSecretsOutOfDumps() {
+    // Windows writes no core file of a console program unless the machine's owner set
+    // up crash dumps for it; there is nothing for a program to switch off.
 }

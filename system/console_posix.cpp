@@ -1,0 +1,198 @@
+#include "system/console.h"
+
+#include "system/internal.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+std::vector<int> listEndingSignals() {
+    std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS};
+#ifdef SIGEMT
+    signals.push_back(SIGEMT);
+#endif
+#ifdef __linux__
+    // Linux ends the process for these too; elsewhere SIGIO is ignored by default.
+    signals.push_back(SIGIO);
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+#endif
+#ifdef SIGRTMIN
+    // The real-time signals the C library leaves to programs (glibc keeps 32 and 33).
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber)
+        signals.push_back(signalNumber);
+#endif
+    return signals;
+}
+
+const std::vector<int> kStoppingSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// The terminal's settings from before echo went off, whether it is off now, and whether
+// the prompt is on the screen; the signal handlers read and change them.
+struct termios gSavedTerminal;
+volatile sig_atomic_t gEchoIsOff = 0;
+volatile sig_atomic_t gPromptShown = 0;
+std::vector<struct sigaction> gPreviousEnding;
+struct sigaction gPreviousStopping[3];
+
+// Only the foreground job may change the terminal; one that is not this process's
+// controlling terminal has no foreground job, and is free to change.
+bool inForeground() {
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground == -1 || foreground == getpgrp();
+}
+
+// The signals the prompt handles, blocked while a handler runs and while echo is
+// switched, so that none finds the terminal changed but not yet recorded.
+sigset_t handledSignals() {
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (const std::vector<int>* list : {&endingSignals(), &kStoppingSignals})
+        for (int signalNumber : *list)
+            sigaddset(&handled, signalNumber);
+    return handled;
+}
+
+void switchEchoOff() {
+    const sigset_t handled = handledSignals();
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &handled, &before);
+    if (tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
+        struct termios silent = gSavedTerminal;
+        silent.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        if (tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0) // keeps what was typed ahead
+            gEchoIsOff = 1;
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+// Drops what was typed of the password and not yet read (whoever takes the terminal
+// next would read and show it), then switches echo back on. Async-signal-safe.
+void putTerminalBack() {
+    if (gEchoIsOff) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        gEchoIsOff = 0;
+    }
+}
+
+extern "C" void restoreEchoAndDie(int signalNumber) {
+    putTerminalBack();
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+extern "C" void restoreEchoAndStop(int signalNumber) {
+    // Stopped, the job leaves the terminal with echo on. Continued in the foreground it
+    // switches echo off and shows the prompt again; in the background its read stops it.
+    const int savedErrno = errno;
+    if (inForeground())
+        putTerminalBack();
+    struct sigaction stopping = {}, handler;
+    stopping.sa_handler = SIG_DFL;
+    sigemptyset(&stopping.sa_mask);
+    sigaction(signalNumber, &stopping, &handler);
+    sigset_t thisSignal;
+    sigemptyset(&thisSignal);
+    sigaddset(&thisSignal, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &thisSignal, nullptr);
+    raise(signalNumber); // stopped until SIGCONT
+    sigaction(signalNumber, &handler, nullptr);
+    if (inForeground() && !gEchoIsOff) {
+        switchEchoOff();
+        if (gPromptShown) {
+            ssize_t ignored = write(STDOUT_FILENO, kPasswordPrompt, sizeof kPasswordPrompt - 1);
+            (void)ignored;
+        }
+    }
+    errno = savedErrno;
+}
+
+void restoreSignals(const std::vector<int>& signals, const struct sigaction* previous) {
+    for (size_t i = 0; i < signals.size(); ++i)
+        sigaction(signals[i], &previous[i], nullptr);
+}
+
+} // namespace
+
+const std::vector<int>& endingSignals() {
+    static const std::vector<int> signals = listEndingSignals();
+    return signals;
+}
+
+void handleSignals(const std::vector<int>& signals, void (*handler)(int), int flags,
+                   const sigset_t& mask, struct sigaction* previous) {
+    struct sigaction action = {}, before;
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    action.sa_mask = mask;
+    for (size_t i = 0; i < signals.size(); ++i) {
+        struct sigaction& was = previous ? previous[i] : before;
+        sigaction(signals[i], nullptr, &was);
+        if (was.sa_handler != SIG_IGN)
+            sigaction(signals[i], &action, nullptr);
+    }
+}
+
+LineRead readLineOrInterrupt(std::string& line, bool&) {
+    return readByteLine(line); // a terminal, a pipe or a file: the bytes as they come
+}
+
+void endInterruptedRun() {
+    raise(SIGINT);
+    std::_Exit(1);
+}
+
+bool hideTyping() {
+    if (!isatty(STDIN_FILENO))
+        return false;
+    const sigset_t handled = handledSignals();
+    gPreviousEnding.resize(endingSignals().size());
+    handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPreviousEnding.data());
+    handleSignals(kStoppingSignals, restoreEchoAndStop, SA_RESTART, handled, gPreviousStopping);
+    // Started in the background, the job first waits to be brought to the foreground, so
+    // that it takes the terminal's settings from there (where no shell can, the read fails).
+    if (!inForeground())
+        raise(SIGTTIN);
+    if (inForeground() && !gEchoIsOff)
+        switchEchoOff();
+    gPromptShown = 1; // before it shows: a stop may come as soon as it does
+    return true;
+}
+
+void showTyping() {
+    // A signal that comes meanwhile takes its course once echo is on again.
+    const sigset_t handled = handledSignals();
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &handled, &before);
+    gPromptShown = 0;
+    restoreSignals(kStoppingSignals, gPreviousStopping);
+    restoreSignals(endingSignals(), gPreviousEnding.data());
+    if (gEchoIsOff) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+        gEchoIsOff = 0;
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+void keepSecretsOutOfDumps() {
+    const struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+#ifdef __linux__
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+// What the files of system/ share; no room outside system/ includes it (its tests do).
+
+#include "system/console.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// Running a command: command.cpp around the platform's command_*.cpp.
+
+using CommandClock = std::chrono::steady_clock;
+
+// The most kept of a command's output (psql prints a few hundred bytes) and of its
+// messages; the rest is read and dropped, so a flood cannot fill the memory.
+inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
+inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
+
+// Milliseconds from now until `deadline`, 0 once it has passed.
+int millisecondsUntil(CommandClock::time_point deadline);
+
+// The bytes a command wrote: its standard output, and its standard error when collected.
+struct CommandStreams {
+    bool collectErrors = false;
+    std::string output;
+    std::string errors;
+};
+
+// Appends to `kept` as much of the `size` bytes at `data` as stays within `limit`.
+void keepBytes(std::string& kept, const char* data, size_t size, size_t limit);
+
+enum class CommandEnd { Finished, Stopped, NotStarted };
+
+// Starts `command` through the command interpreter, reads both streams until they end or
+// `deadline` passes, and then stops (with all it started) and reaps the command.
+CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
+                             CommandClock::time_point deadline, CommandStreams& streams);
+
+// What fgets into a 128-byte buffer reads from a text-mode pipe holding `raw`: pieces of
+// at most 127 bytes, each cut at a zero byte; with `crlfAsLf` each CR LF read as LF first.
+std::string capturedText(const std::string& raw, bool crlfAsLf);
+
+// Reading input: console.cpp around the platform's console_*.cpp.
+
+inline constexpr char kPasswordPrompt[] = "Please enter database password:\n";
+
+// One line of standard input, byte by byte through the C runtime, with no conversion.
+LineRead readByteLine(std::string& line);
+
+// readInputLine's reading; `interrupted` is set when Ctrl-C cut it short (Windows).
+LineRead readLineOrInterrupt(std::string& line, bool& interrupted);
+
+// Ends the run as Ctrl-C would, once a read it cut short has been put right.
+[[noreturn]] void endInterruptedRun();
+
+// Switches echo off where the input is a terminal or console, and has the ending and
+// stopping signals put it back; false when there is nothing to switch. showTyping undoes it.
+bool hideTyping();
+void showTyping();
+
+#ifdef _WIN32
+// UTF-8 to and from UTF-16, and a code page's bytes to UTF-8: 0, or 1 when `from` is no
+// text in its encoding, leaving `to` unchanged; nothing is replaced by a look-alike.
+int toWide(const std::string& from, std::wstring& to);
+int toUtf8(const std::wstring& from, std::string& to);
+int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to);
+#else
+#include <csignal>
+#include <vector>
+
+// Every signal whose default action ends the process, but SIGKILL and SIGSTOP.
+const std::vector<int>& endingSignals();
+
+// Handles each of `signals` with `handler`, blocking `mask` while it runs; one this process
+// was started to ignore stays ignored. What was there is kept in `previous`, when given.
+void handleSignals(const std::vector<int>& signals, void (*handler)(int), int flags,
+                   const sigset_t& mask, struct sigaction* previous);
+#endif
