@@ -27,8 +27,9 @@ std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::stri
 // the row holds ROLEMISSING instead, and OTHERCASE followed by the hex of each name
 // that differs from it only in case. Besides the role's attributes it tells whether
 // the server is 16 or later (ADMINRULE...) and whether `adminRoleName` holds ADMIN
-// OPTION on the role (HOLDSADMIN...), and the server's version (SERVERVERSION and its
-// hex).
+// OPTION on the role (HOLDSADMIN...), the server's version (SERVERVERSION and its hex),
+// and the name as the server read it (NAMEREAD and the hex of its UTF-8) and whether it
+// cut it to 63 bytes (NAMECUT...).
 // The names travel as the lower-case hex of their bytes, with PostgreSQL's name of
 // their character set (`encoding`), and the server converts them into the database's
 // with its own tables, so no byte of them is ever read as SQL and they mean what psql

@@ -197,21 +197,21 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
         record.errorMessage = said + (said.empty() ? "" : "\n") + stoppedLine(run.seconds);
         return record;
     }
-    const std::vector<std::string> versions = hexAfter(run.output, "SERVERVERSION");
     const bool answered =
         hasMarker(run.output, "SUPERUSERTRUE") || hasMarker(run.output, "SUPERUSERFALSE");
-    if (!answered && hasMarker(run.output, "ROLEMISSING")) {
-        record.verdict = Verdict::Missing;
-        record.otherCaseNames = hexAfter(run.output, "OTHERCASE");
-    } else if (!answered) {
+    if (!answered && !hasMarker(run.output, "ROLEMISSING")) {
         record.error = CheckError::NoAnswer;
         record.errorMessage = noAnswerMessage(run);
         return record;
     }
+    const std::vector<std::string> versions = hexAfter(run.output, "SERVERVERSION");
     if (!versions.empty())
         record.serverVersion = versions.front();
-    if (record.verdict == Verdict::Missing)
+    if (!answered) {
+        record.verdict = Verdict::Missing;
+        record.otherCaseNames = hexAfter(run.output, "OTHERCASE");
         return record;
+    }
     record.attributesRead = true;
     record.attributes = readRoleAttributes(run.output);
     record.adminRule = hasMarker(run.output, "ADMINRULETRUE");
