@@ -1,14 +1,11 @@
 #include "app/options.h"
 
-#include <cstring>
-#include <iostream>
-
 namespace {
 
 struct OptionName {
     const char* shortName; // nullptr where there is none
     const char* longName;
-    std::string CheckOptions::*field;
+    Argument CheckOptions::*field;
 };
 
 const OptionName kOptionNames[] = {
@@ -34,7 +31,7 @@ const FlagName kFlagNames[] = {
 };
 
 struct RequiredValue {
-    std::string CheckOptions::*field;
+    Argument CheckOptions::*field;
     const char* message;
 };
 
@@ -59,7 +56,7 @@ bool setFlag(const std::string& argument, CheckOptions& options) {
     return false;
 }
 
-bool setValue(const std::string& name, const std::string& value, CheckOptions& options) {
+bool setValue(const std::string& name, const Argument& value, CheckOptions& options) {
     for (const OptionName& option : kOptionNames) {
         if (named(name, option.shortName, option.longName)) {
             options.*option.field = value;
@@ -85,17 +82,18 @@ std::string skippedLast(const std::string& name) {
 
 } // namespace
 
-int readOptions(int argc, const char* const argv[], CheckOptions& options) {
-    if (argc <= 2)
+int readOptions(const std::vector<Argument>& arguments, CheckOptions& options) {
+    const size_t count = arguments.size();
+    if (count <= 2)
         return 1;
-    // After the program name: a flag, or a name and its value. A name that matches no
-    // option is skipped with its value, and a last name without one is skipped too.
-    for (int i = 1; i < argc;) {
-        const std::string name = argv[i];
+    // A name that matches no option is skipped with its value, and a last name without
+    // one is skipped too.
+    for (size_t i = 1; i < count;) {
+        const std::string& name = arguments[i].text;
         if (setFlag(name, options)) {
             i += 1;
-        } else if (i + 1 < argc) {
-            if (!setValue(name, argv[i + 1], options))
+        } else if (i + 1 < count) {
+            if (!setValue(name, arguments[i + 1], options))
                 options.skipped.push_back(skippedPair(name));
             i += 2;
         } else {
@@ -106,30 +104,33 @@ int readOptions(int argc, const char* const argv[], CheckOptions& options) {
     return 0;
 }
 
-int validateOptions(const CheckOptions& options) {
-    for (const RequiredValue& required : kRequiredValues) {
-        if ((options.*required.field).empty()) {
-            std::cout << required.message << std::endl;
-            return 1;
-        }
-    }
-    if (options.format != "text" && options.format != "json") {
-        std::cout << "ERROR: format is neither text nor json" << std::endl;
-        return 1;
-    }
-    return 0;
-}
-
-int parseOptions(int argc, const char* const argv[], CheckOptions& options) {
-    if (readOptions(argc, argv, options) != 0)
-        return 1;
-    return validateOptions(options);
+std::string validationError(const CheckOptions& options) {
+    for (const RequiredValue& required : kRequiredValues)
+        if ((options.*required.field).text.empty())
+            return required.message;
+    if (options.format.text != "text" && options.format.text != "json")
+        return "ERROR: format is neither text nor json";
+    return "";
 }
 
 ReportFormat reportFormat(const CheckOptions& options) {
-    return options.format == "json" ? ReportFormat::Json : ReportFormat::Text;
+    return options.format.text == "json" ? ReportFormat::Json : ReportFormat::Text;
 }
 
-bool asksForVersion(int argc, const char* const argv[]) {
-    return argc == 2 && std::strcmp(argv[1], "--version") == 0;
+bool asksForVersion(const std::vector<Argument>& arguments) {
+    return arguments.size() == 2 && arguments[1].text == "--version";
+}
+
+std::vector<std::string> optionNames() {
+    std::vector<std::string> names = {"--version"};
+    const auto add = [&names](const char* shortName, const char* longName) {
+        if (shortName != nullptr)
+            names.push_back(shortName);
+        names.push_back(longName);
+    };
+    for (const OptionName& option : kOptionNames)
+        add(option.shortName, option.longName);
+    for (const FlagName& flag : kFlagNames)
+        add(flag.shortName, flag.longName);
+    return names;
 }

@@ -1,38 +1,38 @@
 #pragma once
 
+#include "system/text.h"
+
 #include <string>
 #include <vector>
 
 enum class ReportFormat { Text, Json };
 
-// The values the tool takes on its command line, kept as typed, and its flags.
+// The values the tool takes on its command line, as typed, and its flags.
 struct CheckOptions {
-    std::string hostname;
-    std::string port;
-    std::string pguser;
-    std::string mainuser;
-    std::string internaluser;
-    std::string format = "text"; // "text" or "json"
-    std::string psqlPath;        // psql's file, when named: no search then
-    bool strict = false;         // the exit status tells the verdicts
-    bool noPassword = false;     // no prompt: PGPASSWORD or the password file
-    // One line for each argument the walk skipped, to be reported before the run.
-    std::vector<std::string> skipped;
+    Argument hostname;
+    Argument port;
+    Argument pguser;
+    Argument mainuser;
+    Argument internaluser;
+    Argument format = {"text", "text", true}; // "text" or "json"
+    Argument psqlPath;                        // psql's file, when named: no search then
+    bool strict = false;                      // the exit status tells the verdicts
+    bool noPassword = false;                  // no prompt: PGPASSWORD or the password file
+    std::vector<std::string> skipped;         // a line for each argument skipped
 };
 
-// Walks the argument vector: a flag where a name stands, else a name and its value.
-// Fills `options` and notes what was skipped; prints nothing. Returns 1 when there are
-// too few arguments to hold a check (none, or a single one), 0 otherwise.
-int readOptions(int argc, const char* const argv[], CheckOptions& options);
+// Walks the arguments after the program's name: a flag where a name stands, else a name
+// and its value. Returns 1 when they are too few to hold a check (none, or one), else 0.
+int readOptions(const std::vector<Argument>& arguments, CheckOptions& options);
 
-// Checks that hostname, port, pguser and mainuser are present and the format is known.
-// Prints the first validation error it meets. Returns 0 when valid, 1 otherwise.
-int validateOptions(const CheckOptions& options);
-
-// readOptions, then validateOptions.
-int parseOptions(int argc, const char* const argv[], CheckOptions& options);
+// The first of a missing host, port, user or main role, or a format neither text nor
+// json, as the line that says so; "" when there is none.
+std::string validationError(const CheckOptions& options);
 
 ReportFormat reportFormat(const CheckOptions& options);
 
 // Whether the command line is a lone --version.
-bool asksForVersion(int argc, const char* const argv[]);
+bool asksForVersion(const std::vector<Argument>& arguments);
+
+// The names of every option and flag.
+std::vector<std::string> optionNames();

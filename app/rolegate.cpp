@@ -9,7 +9,7 @@
 
 #include "app/options.h"
 #include "app/usage.h"
-#include "compliance/json_report.h"
+#include "compliance/reports.h"
 #include "compliance/role_query.h"
 #include "compliance/verdicts.h"
 #include "discovery/psql_locator.h"
@@ -32,6 +32,44 @@ const char kNoSuchPsqlFile[] =
 
 const char kReportNotWritten[] = "ERROR: Could not write the report to standard output";
 
+// Where the run's lines go. The text report goes to standard output, and psql's messages
+// of a check that got an answer to standard error. For a JSON report standard output
+// holds the document alone, and every other line, the prompt's too, goes to standard
+// error.
+struct Output {
+    std::ostream* lines = &std::cout;
+    std::ostream* messages = &std::cerr;
+    int promptFd = 1;
+    bool json = false;
+};
+
+Output outputFor(ReportFormat format) {
+    if (format == ReportFormat::Json)
+        return {&std::cerr, &std::cerr, 2, true};
+    return {};
+}
+
+// The run so far, for the document an error must still end it with.
+struct Run {
+    Output out;
+    bool checksBegan = false;
+    std::vector<RoleRecord> records;
+};
+
+// How this build writes psql's command line and where it looks for psql: both follow
+// the command interpreter it runs commands through.
+using RoleCommand = std::string (*)(const RoleQuery&);
+struct Platform {
+    RoleCommand roleCommand;
+    const PsqlSearch& search;
+};
+
+Platform thisPlatform() {
+    if (kCommandLanguage == CommandLanguage::Cmd)
+        return {cmdRoleCommand, windowsPsqlSearch()};
+    return {shRoleCommand, posixPsqlSearch()};
+}
+
 // The folder part of a program's path, "" for a bare name.
 std::string folderOf(const std::string& path) {
     const size_t last = path.find_last_of("/\\");
@@ -40,15 +78,11 @@ std::string folderOf(const std::string& path) {
 
 // Runs one role's query. A psql that has not finished by the deadline (a server that
 // takes the login and then never answers, say) is stopped.
-// The names are given as typed, in the character set `encoding`.
-QueryRun runRoleQuery(const std::string& psqlPath, const std::string& encoding,
-                      const std::string& roleName, const std::string& mainRole = "") {
+QueryRun runRoleQuery(RoleCommand roleCommand, const RoleQuery& query) {
     QueryRun run;
     run.seconds = commandDeadlineSeconds();
-    const std::string command = buildRoleQueryCommand(psqlPath, roleName, mainRole, encoding);
-    const int end =
-        runCommandWithin(command, run.seconds, run.output, folderOf(psqlPath), &run.messages);
-    run.end = end == 1 ? QueryEnd::Stopped : end == 2 ? QueryEnd::NotStarted : QueryEnd::Finished;
+    run.end = runCommandWithin(roleCommand(query), run.seconds, run.output,
+                               folderOf(query.psqlPath), &run.messages);
     return run;
 }
 
@@ -56,31 +90,24 @@ QueryRun runRoleQuery(const std::string& psqlPath, const std::string& encoding,
 // none of it stands on a command line where the command interpreter could act on it
 // or other users of the machine could read it. Returns 1 after saying why when a
 // value does not fit into the environment or a variable cannot be removed from it.
-int exportConnection(const CheckOptions& options, const std::string& password) {
-    for (const auto& [name, value] :
-         connectionVariables(options.pguser, options.hostname, options.port, password)) {
+int exportConnection(const CheckOptions& options, const std::string& password, std::ostream& out) {
+    for (const auto& [name, value] : connectionVariables(options.pguser.text, options.hostname.text,
+                                                         options.port.text, password)) {
         if (setInheritedVariable(name, value) != 0) {
-            std::cout << "ERROR: Could not hand the connection to psql: " << name
-                      << " is too long for the environment" << std::endl;
+            out << "ERROR: Could not hand the connection to psql: " << name
+                << " is too long for the environment" << std::endl;
             return 1;
         }
     }
     for (const std::string& name : redirectingVariables()) {
         if (clearInheritedVariable(name) != 0) {
-            std::cout << "ERROR: Could not hand the connection to psql: " << name
-                      << " could not be removed from the environment" << std::endl;
+            out << "ERROR: Could not hand the connection to psql: " << name
+                << " could not be removed from the environment" << std::endl;
             return 1;
         }
     }
     return 0;
 }
-
-// What the run has reached, for the report an error ends it with.
-struct Run {
-    std::streambuf* reportOutput = nullptr; // standard output, where the JSON goes
-    bool checksBegan = false;
-    std::vector<RoleRecord> records;
-};
 
 // With --strict: 2 when a check could not run, else 3 when a role is not ready.
 int verdictStatus(const std::vector<RoleRecord>& records) {
@@ -95,27 +122,38 @@ int verdictStatus(const std::vector<RoleRecord>& records) {
 }
 
 // Writes the JSON document to standard output; 1 when it could not be written.
-int writeJsonReport(const Run& run) {
-    std::ostream report(run.reportOutput);
-    report << jsonReport(run.records, ROLEGATE_VERSION) << std::endl;
-    return report ? 0 : 1;
+int writeJsonReport(const std::vector<RoleRecord>& records) {
+    std::cout << jsonReport(records, ROLEGATE_VERSION) << std::endl;
+    return std::cout ? 0 : 1;
+}
+
+// Prints a role's part of the text report.
+void printRoleText(const RoleRecord& record, const Output& out) {
+    const RoleText text = roleReportText(record);
+    *out.messages << text.messages << std::flush;
+    *out.lines << text.lines << std::flush;
 }
 
 // psql's file: the one named on the command line, or the one found, or the one the
 // user types when none is. Returns 1 after saying why when the named one cannot run.
-int choosePsql(const CheckOptions& options, std::string& psqlPath) {
-    if (!options.psqlPath.empty()) {
-        psqlPath = typedProgramFile(options.psqlPath);
+int choosePsql(const CheckOptions& options, const PsqlSearch& search, std::ostream& out,
+               std::string& psqlPath) {
+    if (!options.psqlPath.text.empty()) {
+        psqlPath = typedProgramFile(options.psqlPath.text);
         if (psqlPath.empty() || !isRunnableFile(psqlPath)) {
-            std::cout << "ERROR: The psql named by --psql is no file that can be run: "
-                      << options.psqlPath << std::endl;
+            out << "ERROR: The psql named by --psql is no file that can be run: "
+                << options.psqlPath.text << std::endl;
             return 1;
         }
         return 0;
     }
     psqlPath = "psql";
-    if (locatePsql(psqlPath) != 0) {
-        std::cout << platformPsqlSearch().pathPrompt << std::endl;
+    std::vector<std::string> misses;
+    const int found = locatePsql(search, psqlPath, misses);
+    for (const std::string& miss : misses)
+        out << miss << std::endl;
+    if (found != 0) {
+        out << search.pathPrompt << std::endl;
         // Only an answer that names a file is ever run: anything else, a password typed
         // into the wrong prompt included, leaves plain psql to be tried. At the end of
         // the input the path stays as it was.
@@ -125,75 +163,88 @@ int choosePsql(const CheckOptions& options, std::string& psqlPath) {
             if (!file.empty())
                 psqlPath = file;
             else
-                std::cout << kNoSuchPsqlFile << std::endl;
+                out << kNoSuchPsqlFile << std::endl;
         }
     }
     return 0;
 }
 
-// `argv` is the command line as UTF-8 text, `given` as the server is to read its names,
-// in the character set `encoding`.
-int checkRoles(const std::vector<const char*>& argv, const std::vector<const char*>& given,
-               const std::string& encoding, Run& run) {
-    const int argc = static_cast<int>(argv.size());
-    if (asksForVersion(argc, argv.data())) {
+int checkRoles(const CommandLine& commandLine, Run& run) {
+    const std::vector<Argument>& arguments = commandLine.arguments;
+    CheckOptions options;
+    const int read = readOptions(arguments, options);
+    // Whether a program asked for JSON is known even from bytes that are no text: the
+    // option names are ASCII.
+    if (read == 0)
+        run.out = outputFor(reportFormat(options));
+    std::ostream& out = *run.out.lines;
+    for (const Argument& argument : arguments) {
+        if (!argument.isText) {
+            out << kNoText << std::endl;
+            return 1;
+        }
+    }
+    if (asksForVersion(arguments)) {
         std::cout << "rolegate " << ROLEGATE_VERSION << std::endl;
         return 0;
     }
-    CheckOptions options, asGiven;
-    const int read = readOptions(argc, argv.data(), options);
-    readOptions(argc, given.data(), asGiven);
-    // For a JSON report standard output holds the document alone: every other line
-    // goes to standard error.
-    if (read == 0 && reportFormat(options) == ReportFormat::Json)
-        run.reportOutput = std::cout.rdbuf(std::cerr.rdbuf());
-    if (read != 0 || validateOptions(options) != 0) {
-        printUsage();
+    const std::string invalid = read == 0 ? validationError(options) : "";
+    if (read != 0 || !invalid.empty()) {
+        if (!invalid.empty())
+            out << invalid << std::endl;
+        printUsage(out);
         return 1;
     }
     // A check asked for may be among what was skipped: the report must not pass.
     for (const std::string& line : options.skipped)
-        std::cout << line << std::endl;
+        out << line << std::endl;
     if (options.strict && !options.skipped.empty())
         return 1;
 
     // Every command from here on runs in the environment this sets up.
     prepareCommandEnvironment();
+    const Platform platform = thisPlatform();
     std::string psqlPath;
-    if (choosePsql(options, psqlPath) != 0)
+    if (choosePsql(options, platform.search, out, psqlPath) != 0)
         return 1;
 
     std::string password;
-    if ((!options.noPassword && readPassword(password) != 0) ||
-        exportConnection(options, password) != 0)
+    if (!options.noPassword && readPassword(password, run.out.promptFd) != 0) {
+        out << "Could not enter database password" << std::endl;
+        return 1;
+    }
+    if (exportConnection(options, password, out) != 0)
         return 1;
 
     run.checksBegan = true;
-    std::cout << "\n==== COMPLIANT RESULTS ====" << std::endl;
-    std::cout << "Validating main user..." << std::endl;
-    run.records.push_back(judgeRole(CheckedUser::Main, options.mainuser,
-                                    runRoleQuery(psqlPath, encoding, asGiven.mainuser)));
-    printRoleReport(run.records.back());
+    out << "\n==== COMPLIANT RESULTS ====" << std::endl;
+    out << "Validating main user..." << std::endl;
+    const std::string& encoding = commandLine.encoding;
+    run.records.push_back(judgeRole(
+        CheckedUser::Main, options.mainuser.text,
+        runRoleQuery(platform.roleCommand, {psqlPath, options.mainuser.bytes, "", encoding})));
+    printRoleText(run.records.back(), run.out);
 
-    if (!options.internaluser.empty()) {
+    if (!options.internaluser.text.empty()) {
         const RoleRecord& main = run.records.front();
-        std::cout << "\nValidating internal user..." << std::endl;
+        out << "\nValidating internal user..." << std::endl;
         // One login per run: a server that did not answer the main user's check, or
         // refused its login, is not asked again (an account may lock after a few).
-        RoleRecord internal = notTriedRecord(options.internaluser);
+        RoleRecord internal = notTriedRecord(options.internaluser.text);
         if (!couldNotRun(main)) {
-            internal =
-                judgeRole(CheckedUser::Internal, options.internaluser,
-                          runRoleQuery(psqlPath, encoding, asGiven.internaluser, asGiven.mainuser));
+            const RoleQuery query = {psqlPath, options.internaluser.bytes, options.mainuser.bytes,
+                                     encoding};
+            internal = judgeRole(CheckedUser::Internal, options.internaluser.text,
+                                 runRoleQuery(platform.roleCommand, query));
         }
         addAdminOptionWarning(internal, main);
         run.records.push_back(internal);
-        printRoleReport(run.records.back());
+        printRoleText(run.records.back(), run.out);
     }
     // A report lost on the way (a full disk, a closed standard output) must not pass
     // for one read: a script finding no FAILED line in an empty file takes the roles
     // for ready.
-    if (!std::cout.flush() || (run.reportOutput && writeJsonReport(run) != 0)) {
+    if (!std::cout.flush() || (run.out.json && writeJsonReport(run.records) != 0)) {
         std::cerr << kReportNotWritten << std::endl;
         return 1;
     }
@@ -205,37 +256,14 @@ int checkRoles(const std::vector<const char*>& argv, const std::vector<const cha
 int main(int argc, char* argv[]) {
     keepSecretsOutOfDumps();
     Run run;
-    int status = 1;
     try {
-        std::vector<std::string> arguments;
-        if (commandLineArguments(argc, argv, arguments) != 0) {
-            // The option names are ASCII: whether a program asked for JSON is known all
-            // the same, and its standard output then stays empty.
-            CheckOptions asTyped;
-            readOptions(argc, argv, asTyped);
-            (reportFormat(asTyped) == ReportFormat::Json ? std::cerr : std::cout)
-                << kNoText << std::endl;
-            return 1;
-        }
-        std::vector<std::string> given;
-        const std::string encoding = argumentsForServer(argc, argv, arguments, given);
-        std::vector<const char*> text, bytes;
-        for (size_t i = 0; i < arguments.size(); ++i) {
-            text.push_back(arguments[i].c_str());
-            bytes.push_back(given[i].c_str());
-        }
-        status = checkRoles(text, bytes, encoding, run);
+        return checkRoles(readCommandLine(argc, argv), run);
     } catch (...) {
-        std::cout << "Could not check postgres user compliance" << std::endl;
+        *run.out.lines << "Could not check postgres user compliance" << std::endl;
         // Once the checks began, standard output holds one document, whatever happens:
         // one without roles, which is never ready.
-        if (run.reportOutput && run.checksBegan) {
-            run.records.clear();
-            writeJsonReport(run);
-        }
-        status = 1;
+        if (run.out.json && run.checksBegan)
+            writeJsonReport({});
+        return 1;
     }
-    if (run.reportOutput)
-        std::cout.rdbuf(run.reportOutput);
-    return status;
 }

@@ -1,8 +1,8 @@
 #include "app/usage.h"
 
-#include <iostream>
+#include <ostream>
 
-void printUsage() {
+void printUsage(std::ostream& out) {
     static const char* const kLines[] = {
         "Usage:",
         (" * rolegate -h <HOSTNAME> -p <PORT> -u <DATABASE USER> -m <MAIN USER NEED TO CHECK> -i "
@@ -16,5 +16,5 @@ void printUsage() {
         " * -i\t: (--internaluser) internal user",
     };
     for (const char* line : kLines)
-        std::cout << line << std::endl;
+        out << line << std::endl;
 }

@@ -1,4 +1,6 @@
 #pragma once
 
-// Prints the usage text, one flushed line at a time.
-void printUsage();
+#include <ostream>
+
+// Prints the usage text, nine lines.
+void printUsage(std::ostream& out);

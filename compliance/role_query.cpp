@@ -1,8 +1,7 @@
 #include "compliance/role_query.h"
 
-#include "system/command.h"
-
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <limits>
 
@@ -60,7 +59,7 @@ bool isBracketedIpv6(const std::string& host) {
     if (host.size() < 3 || host.front() != '[' || host.back() != ']')
         return false;
     return std::all_of(host.begin() + 1, host.end() - 1, [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
+        return hexDigitValue(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) >= 0 ||
                c == ':' || c == '.';
     });
 }
@@ -118,32 +117,29 @@ std::string nameAsRead(const std::string& name) {
     return name.substr(0, length);
 }
 
-std::string posixRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName, const std::string& encoding) {
-    // The shell gives way to psql, so that psql is the process that runs and is stopped.
-    // A relative path beginning with - would be read by exec as an option.
-    const std::string program = psqlPath.compare(0, 1, "-") == 0 ? "./" + psqlPath : psqlPath;
-    return "exec " + shellQuote(program) + " -X -w -c " +
-           shellQuote(roleQuerySql(roleName, adminRoleName, encoding));
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-std::string windowsRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                    const std::string& adminRoleName, const std::string& encoding) {
+std::string shRoleCommand(const RoleQuery& query) {
+    // The shell gives way to psql, so that psql is the process that runs and is stopped.
+    // A relative path beginning with - would be read by exec as an option.
+    const std::string& path = query.psqlPath;
+    const std::string program = path.compare(0, 1, "-") == 0 ? "./" + path : path;
+    return "exec " + shellQuote(program) + " -X -w -c " +
+           shellQuote(roleQuerySql(query.role, query.adminRole, query.encoding));
+}
+
+std::string cmdRoleCommand(const RoleQuery& query) {
     // cmd.exe strips the outermost pair of quotation marks; inside them the path and
     // the query (plain ASCII without % or ") each stand in their own pair. A line feed
     // (the end of a registry value) would end cmd.exe's command line: none is kept.
-    std::string command = "\"\"" + psqlPath + "\" -X -w -c \"" +
-                          roleQuerySql(roleName, adminRoleName, encoding) + "\"\"";
+    std::string command = "\"\"" + query.psqlPath + "\" -X -w -c \"" +
+                          roleQuerySql(query.role, query.adminRole, query.encoding) + "\"\"";
     command.erase(std::remove(command.begin(), command.end(), '\n'), command.end());
     return command;
-}
-
-std::string buildRoleQueryCommand(const std::string& psqlPath, const std::string& roleName,
-                                  const std::string& adminRoleName, const std::string& encoding) {
-    // Chosen at run time, so that both builders are tested on every platform.
-    if (commandInterpreter() == CommandInterpreter::WindowsCmd)
-        return windowsRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
-    return posixRoleQueryCommand(psqlPath, roleName, adminRoleName, encoding);
 }
 
 int connectTimeoutSeconds(const char* callerValue) {

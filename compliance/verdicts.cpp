@@ -2,12 +2,10 @@
 
 #include "compliance/role_query.h"
 
-#include <iostream>
+#include "system/text.h"
 
 namespace {
 
-const char kMainError[] = "ERROR: Could not execute main user compliant check";
-const char kInternalError[] = "ERROR: Could not execute internal user compliant check";
 const char kNotTried[] =
     "The check was not tried, since the main user's check could not connect to the server";
 const char kOkWithWarnings[] =
@@ -42,59 +40,21 @@ RoleAttributes readRoleAttributes(const std::string& output) {
     return attributes;
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-int hexValue(char c) {
-    return c <= '9' ? c - '0' : c - 'a' + 10;
-}
-
 // The texts that follow each `marker`, as the hex of their bytes, in the output.
 std::vector<std::string> hexAfter(const std::string& output, const std::string& marker) {
     std::vector<std::string> texts;
     for (size_t at = output.find(marker); at != std::string::npos; at = output.find(marker, at)) {
         at += marker.size();
         std::string text;
-        for (; at + 1 < output.size() && isHexDigit(output[at]) && isHexDigit(output[at + 1]);
+        for (; at + 1 < output.size() && hexDigitValue(output[at]) >= 0 &&
+               hexDigitValue(output[at + 1]) >= 0;
              at += 2)
-            text.push_back(static_cast<char>(hexValue(output[at]) * 16 + hexValue(output[at + 1])));
+            text.push_back(
+                static_cast<char>(hexDigitValue(output[at]) * 16 + hexDigitValue(output[at + 1])));
         if (!text.empty())
             texts.push_back(text);
     }
     return texts;
-}
-
-std::string withoutLineEnds(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
-// Prints `text` and a line feed where it has none at its end.
-void printLines(std::ostream& stream, const std::string& text) {
-    stream << text;
-    if (!text.empty() && text.back() != '\n')
-        stream << '\n';
-}
-
-std::string stoppedLine(int seconds) {
-    return "psql did not finish within " + std::to_string(seconds) + " seconds and was stopped";
-}
-
-// The line that names a missing role, and the roles whose names differ from it only in
-// case, the common slip of a name created without quotes.
-std::string missingRoleLine(const RoleRecord& record) {
-    std::string line = "ERROR: No role named \"" + record.name + "\" exists on the server";
-    const std::vector<std::string>& others = record.otherCaseNames;
-    for (size_t i = 0; i < others.size(); ++i)
-        line += (i == 0 ? "; \"" : ", \"") + others[i] + "\"";
-    if (!others.empty())
-        line += std::string(others.size() == 1 ? " differs" : " differ") +
-                " from it only in case. PostgreSQL stores a name written without double "
-                "quotes in lower case (CREATE ROLE Halvern_Main stores halvern_main): give the "
-                "name as it is stored";
-    return line;
 }
 
 // A role that passes may still be unable to connect, and Halvern then cannot work as
@@ -156,17 +116,6 @@ std::string noAnswerMessage(const QueryRun& run) {
     return message.empty() ? "psql printed no answer to the query" : message;
 }
 
-// The line that names what a failed role lacks, and the statement that grants it.
-std::string lacksLine(const RoleRecord& record) {
-    std::string names, grant;
-    for (const std::string& attribute : record.lacks) {
-        names += (names.empty() ? "" : ", ") + attribute;
-        grant += " " + attribute;
-    }
-    return " - The role lacks " + names + ": ALTER ROLE " + quotedIdentifier(record.nameRead) +
-           grant;
-}
-
 } // namespace
 
 RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun& run) {
@@ -185,16 +134,16 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
              "WARNING: The name \"" + name + "\" is longer than " + std::to_string(kLongestName) +
                  " bytes, and PostgreSQL reads only its first " + std::to_string(kLongestName) +
                  " bytes: the role checked is \"" + record.nameRead + "\""});
-    if (run.end == QueryEnd::NotStarted) {
+    if (run.end == CommandEnd::NotStarted) {
         record.error = CheckError::NotStarted;
         record.errorMessage = withoutLineEnds(run.output);
         return record;
     }
-    if (run.end == QueryEnd::Stopped) {
+    if (run.end == CommandEnd::Stopped) {
         // Even an answer psql printed before it was stopped is no verdict.
         record.error = CheckError::Deadline;
         const std::string said = withoutLineEnds(run.messages);
-        record.errorMessage = said + (said.empty() ? "" : "\n") + stoppedLine(run.seconds);
+        record.errorMessage = said + (said.empty() ? "" : "\n") + deadlineLine(run.seconds);
         return record;
     }
     const bool answered =
@@ -262,54 +211,8 @@ bool isReady(const RoleRecord& record) {
     return true;
 }
 
-void printRoleReport(const RoleRecord& record) {
-    const bool main = record.check == CheckedUser::Main;
-    const QueryRun& run = record.run;
-    for (const RoleWarning& warning : record.warnings)
-        if (warning.code == "name_too_long")
-            std::cout << warning.text << std::endl;
-    const char* const errorText = main ? kMainError : kInternalError;
-    switch (record.error) {
-    case CheckError::NotTried:
-        std::cout << errorText << "\n" << kNotTried << std::endl;
-        return;
-    case CheckError::Deadline:
-        // What psql printed until then, its output and then its messages.
-        std::cout << errorText << "\n";
-        printLines(std::cout, run.output);
-        printLines(std::cout, run.messages);
-        std::cout << stoppedLine(run.seconds) << std::endl;
-        return;
-    case CheckError::NotStarted:
-    case CheckError::NoAnswer:
-        // What psql printed, and what it said of the failure, so that a saved report
-        // says why.
-        std::cout << errorText << "\n" << run.output << std::endl;
-        printLines(std::cout, run.messages);
-        return;
-    case CheckError::None:
-        break;
-    }
-    if (record.verdict == Verdict::Missing) {
-        std::cout << errorText << std::endl;
-        printLines(std::cout, run.messages);
-        std::cout << missingRoleLine(record) << std::endl;
-        return;
-    }
-    printLines(std::cerr, run.messages); // standard error is written at once
-    std::cout << (main ? "Main" : "Internal")
-              << " PostgreSQL user: " << (record.verdict == Verdict::Failed ? "FAILED" : "OK")
-              << std::endl;
-    bool first = true;
-    for (const RoleWarning& warning : record.warnings) {
-        if (warning.code == "name_too_long")
-            continue;
-        std::cout << warning.text << std::endl;
-        // A failed role's own warning is followed by what it lacks to pass.
-        if (first && record.verdict == Verdict::Failed)
-            std::cout << lacksLine(record) << std::endl;
-        first = false;
-    }
+std::string deadlineLine(int seconds) {
+    return "psql did not finish within " + std::to_string(seconds) + " seconds and was stopped";
 }
 
 std::string quotedIdentifier(const std::string& name) {

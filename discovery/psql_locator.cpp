@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <iostream>
 #include <vector>
 
 namespace {
@@ -25,12 +24,6 @@ std::string withSystemFolder(const std::string& probe) {
     return replaced(probe, "{SYSTEM}", systemProgramFolder());
 }
 
-std::string withoutLineEnds(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
 // The major version that the digits `number` give when it is one above 16, else 0.
 int newerVersion(const std::string& number) {
     if (number.empty() || number.size() > 3 || number[0] == '0' ||
@@ -42,12 +35,8 @@ int newerVersion(const std::string& number) {
 
 // The major versions above 16 that end lines of `listing`.
 void addListedVersions(const std::string& listing, std::vector<int>& versions) {
-    size_t start = 0;
-    while (start < listing.size()) {
-        size_t end = listing.find('\n', start);
-        if (end == std::string::npos)
-            end = listing.size();
-        std::string line = withoutLineEnds(listing.substr(start, end - start));
+    for (const std::string& entry : splitFields(listing, '\n')) {
+        std::string line = withoutLineEnds(entry);
         while (!line.empty() && (line.back() == ' ' || line.back() == '\\'))
             line.pop_back();
         size_t digits = line.size();
@@ -55,7 +44,6 @@ void addListedVersions(const std::string& listing, std::vector<int>& versions) {
             --digits;
         if (const int version = newerVersion(line.substr(digits)))
             versions.push_back(version);
-        start = end + 1;
     }
 }
 
@@ -123,18 +111,11 @@ const PsqlSearch& posixPsqlSearch() {
     return search;
 }
 
-const PsqlSearch& platformPsqlSearch() {
-    // Chosen at run time, so that both tables are tested on every platform; the Windows
-    // one runs its probes through runCommand, systemProgramFolder and systemOutputText.
-    return commandInterpreter() == CommandInterpreter::WindowsCmd ? windowsPsqlSearch()
-                                                                  : posixPsqlSearch();
-}
-
 std::string forVersion(const std::string& text, int version) {
     return replaced(text, "{N}", std::to_string(version));
 }
 
-int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
+int locatePsql(const PsqlSearch& search, std::string& psqlPath, std::vector<std::string>& misses) {
     const std::string onSearchPath = programOnSearchPath("psql");
     if (!onSearchPath.empty()) {
         // psql runs by the file found, the one the shell (or cmd.exe) would run for the
@@ -170,7 +151,7 @@ int locatePsql(std::string& psqlPath, const PsqlSearch& search) {
     for (int version = 16; version >= 12; --version) {
         if (found(version))
             return 0;
-        std::cout << forVersion(search.missMessage, version) << std::endl;
+        misses.push_back(forVersion(search.missMessage, version));
     }
     // Releases newer than 16, as the installations there are name them.
     std::vector<int> versions;

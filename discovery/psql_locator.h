@@ -28,17 +28,16 @@ struct PsqlSearch {
 };
 
 // The searches for Windows (the registry entries of the PostgreSQL installer) and for
-// Linux and macOS (the directories of the common packages), and the one in force here.
+// Linux and macOS (the folders of the common packages); the driver takes the one for
+// kCommandLanguage.
 const PsqlSearch& windowsPsqlSearch();
 const PsqlSearch& posixPsqlSearch();
-const PsqlSearch& platformPsqlSearch();
 
 // `text` with every {N} replaced by `version`.
 std::string forVersion(const std::string& text, int version);
 
-// Decides the psql path. Returns 0 when psql is on the search path (the path becomes the
-// file found there, which the shell would run for the name) or in an installation of
-// PostgreSQL 16 down to 12, or else of a newer one, newest first (the path becomes that
-// installation's psql); prints one line for each of 16 to 12 probed in vain and returns 1
-// when none is found, leaving the path unchanged.
-int locatePsql(std::string& psqlPath, const PsqlSearch& search = platformPsqlSearch());
+// Finds psql: on the search path (the file the shell would run for the name), else in an
+// installation of PostgreSQL 16 down to 12, else of a newer one, newest first. Returns 0
+// with `psqlPath` set, or 1 with it unchanged; `misses` gets the miss message of each of
+// 16 to 12 probed in vain.
+int locatePsql(const PsqlSearch& search, std::string& psqlPath, std::vector<std::string>& misses);

@@ -3,12 +3,10 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::cout.setstate(std::ios::badbit); // the validation messages are not wanted here
     std::vector<std::string> args = {"rolegate"};
     std::string current;
     for (size_t i = 0; i < size; ++i) {
@@ -21,15 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     args.push_back(current);
 
-    std::vector<const char*> argv;
+    std::vector<Argument> arguments;
     for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
+        arguments.push_back({arg, arg, true});
     CheckOptions options;
-    const int status = parseOptions(static_cast<int>(argv.size()), argv.data(), options);
+    const int status = readOptions(arguments, options) != 0 || !validationError(options).empty();
 
-    const bool complete = !options.hostname.empty() && !options.port.empty() &&
-                          !options.pguser.empty() && !options.mainuser.empty();
-    if (status != (argv.size() > 2 && complete ? 0 : 1))
+    const bool complete = !options.hostname.text.empty() && !options.port.text.empty() &&
+                          !options.pguser.text.empty() && !options.mainuser.text.empty();
+    if (status != (arguments.size() > 2 && complete ? 0 : 1))
         std::abort();
     return 0;
 }

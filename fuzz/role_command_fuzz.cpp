@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // printf stands before the command, so the shell prints every word of it, one per
     // line: exec, then what exec would have handed psql, the path included.
-    const std::string command = "printf '%s\\n' " + posixRoleQueryCommand(path, role);
+    const std::string command = "printf '%s\\n' " + shRoleCommand({path, role});
     std::vector<std::string> words;
     std::istringstream lines(runCommand(command));
     for (std::string line; std::getline(lines, line);)

@@ -5,16 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-// A registry query answers at once; one that does not is given up long before the user
-// would.
-constexpr int kSystemCommandSeconds = 20;
-
-} // namespace
-
-int runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
-                     const std::string& programFolder, std::string* errors) {
+CommandEnd runCommandWithin(const std::string& command, int deadlineSeconds, std::string& output,
+                            const std::string& programFolder, std::string* errors) {
     // What we printed must reach the console before what the command prints.
     std::fflush(nullptr);
     const CommandClock::time_point deadline =
@@ -22,17 +14,17 @@ int runCommandWithin(const std::string& command, int deadlineSeconds, std::strin
     CommandStreams streams;
     streams.collectErrors = errors != nullptr;
     const CommandEnd end = runOnThisPlatform(command, programFolder, deadline, streams);
-    const bool crlfAsLf = commandInterpreter() == CommandInterpreter::WindowsCmd;
-    output =
-        end == CommandEnd::NotStarted ? "popen failed" : capturedText(streams.output, crlfAsLf);
+    output = end == CommandEnd::NotStarted ? "popen failed" : streams.output;
     if (errors)
-        *errors = capturedText(streams.errors, crlfAsLf);
-    return end == CommandEnd::Stopped ? 1 : end == CommandEnd::NotStarted ? 2 : 0;
+        *errors = streams.errors;
+    return end;
 }
 
 std::string runCommand(const std::string& command) {
+    // A registry query answers at once; one that does not is given up long before the user
+    // would.
     std::string output;
-    runCommandWithin(command, kSystemCommandSeconds, output);
+    runCommandWithin(command, 20, output);
     return output;
 }
 
@@ -50,24 +42,18 @@ void keepBytes(std::string& kept, const char* data, size_t size, size_t limit) {
 
 std::string capturedText(const std::string& raw, bool crlfAsLf) {
     std::string text;
-    if (crlfAsLf) {
-        text.reserve(raw.size());
-        for (size_t at = 0; at < raw.size(); ++at)
-            if (!(raw[at] == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n'))
-                text.push_back(raw[at]);
-    } else {
-        text = raw;
-    }
-
+    text.reserve(raw.size());
+    for (size_t at = 0; at < raw.size(); ++at)
+        if (!(crlfAsLf && raw[at] == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n'))
+            text.push_back(raw[at]);
     std::string result;
     result.reserve(text.size());
     for (size_t from = 0; from < text.size();) {
         // One fgets: up to a line feed, or 127 bytes when the line is longer.
         size_t end = from;
-        while (end < text.size() && end - from < 127) {
+        while (end < text.size() && end - from < 127)
             if (text[end++] == '\n')
                 break;
-        }
         const auto chunk = text.begin() + static_cast<std::ptrdiff_t>(from);
         const auto last = text.begin() + static_cast<std::ptrdiff_t>(end);
         result.append(chunk, std::find(chunk, last, '\0'));

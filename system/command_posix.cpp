@@ -18,6 +18,8 @@
 
 extern char** environ;
 
+const CommandLanguage kCommandLanguage = CommandLanguage::Sh;
+
 namespace {
 
 // A pipe whose ends are neither standard stream (one of them may be closed, so that
@@ -292,6 +294,8 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
 
     if (pid == 0 || (finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted))
         return CommandEnd::NotStarted;
+    streams.output = capturedText(streams.output, false);
+    streams.errors = capturedText(streams.errors, false);
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
@@ -320,8 +324,4 @@ int setInheritedVariable(const std::string& name, const std::string& value) {
 
 int clearInheritedVariable(const std::string& name) {
     return unsetenv(name.c_str()) == 0 ? 0 : 1;
-}
-
-CommandInterpreter commandInterpreter() {
-    return CommandInterpreter::PosixShell;
 }

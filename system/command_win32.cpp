@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <windows.h>
 
+const CommandLanguage kCommandLanguage = CommandLanguage::Cmd;
+
 namespace {
 
 // The most characters an environment variable's value holds on Windows, its
@@ -231,6 +233,8 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
         WaitForSingleObject(process.handle, 1000);
     }
     // Closing the job ends whatever the command left running.
+    streams.output = capturedText(streams.output, true);
+    streams.errors = capturedText(streams.errors, true);
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
@@ -258,8 +262,4 @@ int clearInheritedVariable(const std::string& name) {
                    GetLastError() == ERROR_ENVVAR_NOT_FOUND
                ? 0
                : 1;
-}
-
-CommandInterpreter commandInterpreter() {
-    return CommandInterpreter::WindowsCmd;
 }

@@ -3,11 +3,10 @@
 #include "system/internal.h"
 
 #include <cstdio>
-#include <iostream>
 
 LineRead readByteLine(std::string& line) {
     std::string text;
-    int c;
+    int c = EOF;
     bool any = false;
     while ((c = std::getchar()) != EOF) {
         any = true;
@@ -15,14 +14,11 @@ LineRead readByteLine(std::string& line) {
             break;
         text.push_back(static_cast<char>(c));
     }
-    if (c == EOF) {
-        if (std::ferror(stdin))
-            return LineRead::Error;
-        if (!any)
-            return LineRead::EndOfInput;
-    }
-    // A line written on Windows, or typed where Enter sends CR LF, ends in a carriage
-    // return that is no part of the answer.
+    if (c == EOF && std::ferror(stdin))
+        return LineRead::Error;
+    if (c == EOF && !any)
+        return LineRead::EndOfInput;
+    // A line written on Windows, or typed where Enter sends CR LF.
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
     line.swap(text);
@@ -37,9 +33,9 @@ LineRead readInputLine(std::string& line) {
     return outcome;
 }
 
-int readPassword(std::string& password) {
-    const bool hidden = hideTyping();
-    std::cout << kPasswordPrompt << std::flush;
+int readPassword(std::string& password, int promptFd) {
+    const bool hidden = hideTyping(promptFd);
+    writePrompt(promptFd);
     bool interrupted = false;
     const LineRead outcome = readLineOrInterrupt(password, interrupted);
     if (outcome == LineRead::EndOfInput)
@@ -50,9 +46,5 @@ int readPassword(std::string& password) {
         password.clear();
         endInterruptedRun(); // with echo on, and no check run with a password cut short
     }
-    if (outcome == LineRead::Error) {
-        std::cout << "Could not enter database password" << std::endl;
-        return 1;
-    }
-    return 0;
+    return outcome == LineRead::Error ? 1 : 0;
 }

@@ -46,6 +46,7 @@ const std::vector<int> kStoppingSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
 volatile sig_atomic_t gPromptShown = 0;
+volatile sig_atomic_t gPromptFd = STDOUT_FILENO;
 std::vector<struct sigaction> gPreviousEnding;
 struct sigaction gPreviousStopping[3];
 
@@ -114,10 +115,8 @@ extern "C" void restoreEchoAndStop(int signalNumber) {
     sigaction(signalNumber, &handler, nullptr);
     if (inForeground() && !gEchoIsOff) {
         switchEchoOff();
-        if (gPromptShown) {
-            ssize_t ignored = write(STDOUT_FILENO, kPasswordPrompt, sizeof kPasswordPrompt - 1);
-            (void)ignored;
-        }
+        if (gPromptShown)
+            writePrompt(gPromptFd);
     }
     errno = savedErrno;
 }
@@ -157,9 +156,24 @@ void endInterruptedRun() {
     std::_Exit(1);
 }
 
-bool hideTyping() {
+void writePrompt(int fd) {
+    const char* text = kPasswordPrompt;
+    size_t left = sizeof kPasswordPrompt - 1;
+    while (left > 0) {
+        const ssize_t n = write(fd, text, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+bool hideTyping(int promptFd) {
     if (!isatty(STDIN_FILENO))
         return false;
+    gPromptFd = promptFd;
     const sigset_t handled = handledSignals();
     gPreviousEnding.resize(endingSignals().size());
     handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPreviousEnding.data());

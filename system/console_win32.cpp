@@ -2,6 +2,7 @@
 
 #include "system/internal.h"
 
+#include <io.h>
 #include <windows.h>
 
 namespace {
@@ -91,7 +92,12 @@ void endInterruptedRun() {
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
-bool hideTyping() {
+void writePrompt(int fd) {
+    // Through the C runtime's descriptor, in text mode as the other lines are.
+    _write(fd, kPasswordPrompt, sizeof kPasswordPrompt - 1);
+}
+
+bool hideTyping(int) {
     gInput = GetStdHandle(STD_INPUT_HANDLE);
     gSavedMode = 0;
     if (!GetConsoleMode(gInput, &gSavedMode))

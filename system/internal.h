@@ -2,25 +2,23 @@
 
 // What the files of system/ share; no room outside system/ includes it (its tests do).
 
+#include "system/command.h"
 #include "system/console.h"
 
 #include <chrono>
 #include <cstddef>
 #include <string>
 
-// Running a command: command.cpp around the platform's command_*.cpp.
-
 using CommandClock = std::chrono::steady_clock;
 
-// The most kept of a command's output (psql prints a few hundred bytes) and of its
-// messages; the rest is read and dropped, so a flood cannot fill the memory.
+// The most kept of a command's output and of its messages; the rest is read and dropped.
 inline constexpr size_t kCommandOutputLimit = size_t{16} << 20;
 inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
 
 // Milliseconds from now until `deadline`, 0 once it has passed.
 int millisecondsUntil(CommandClock::time_point deadline);
 
-// The bytes a command wrote: its standard output, and its standard error when collected.
+// A command's standard output, and its standard error when collected.
 struct CommandStreams {
     bool collectErrors = false;
     std::string output;
@@ -30,10 +28,9 @@ struct CommandStreams {
 // Appends to `kept` as much of the `size` bytes at `data` as stays within `limit`.
 void keepBytes(std::string& kept, const char* data, size_t size, size_t limit);
 
-enum class CommandEnd { Finished, Stopped, NotStarted };
-
 // Starts `command` through the command interpreter, reads both streams until they end or
-// `deadline` passes, and then stops (with all it started) and reaps the command.
+// `deadline` passes, then stops (with all it started) and reaps the command. The streams
+// hold what was read as capturedText gives it.
 CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
                              CommandClock::time_point deadline, CommandStreams& streams);
 
@@ -41,9 +38,10 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
 // at most 127 bytes, each cut at a zero byte; with `crlfAsLf` each CR LF read as LF first.
 std::string capturedText(const std::string& raw, bool crlfAsLf);
 
-// Reading input: console.cpp around the platform's console_*.cpp.
-
 inline constexpr char kPasswordPrompt[] = "Please enter database password:\n";
+
+// Writes the password prompt to `fd`; async-signal-safe.
+void writePrompt(int fd);
 
 // One line of standard input, byte by byte through the C runtime, with no conversion.
 LineRead readByteLine(std::string& line);
@@ -54,9 +52,10 @@ LineRead readLineOrInterrupt(std::string& line, bool& interrupted);
 // Ends the run as Ctrl-C would, once a read it cut short has been put right.
 [[noreturn]] void endInterruptedRun();
 
-// Switches echo off where the input is a terminal or console, and has the ending and
-// stopping signals put it back; false when there is nothing to switch. showTyping undoes it.
-bool hideTyping();
+// Switches echo off where the input is a terminal or console, with the ending and
+// stopping signals putting it back (a continued job shows the prompt again on
+// `promptFd`); false when there is nothing to switch. showTyping undoes it.
+bool hideTyping(int promptFd);
 void showTyping();
 
 #ifdef _WIN32

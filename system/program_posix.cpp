@@ -1,5 +1,7 @@
 #include "system/program.h"
 
+#include "system/text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -58,13 +60,7 @@ std::string programOnSearchPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     if (!path)
         return "";
-    const std::string folders = path;
-    for (size_t from = 0; from <= folders.size();) {
-        size_t end = folders.find(':', from);
-        if (end == std::string::npos)
-            end = folders.size();
-        std::string folder = folders.substr(from, end - from);
-        from = end + 1;
+    for (std::string folder : splitFields(path, ':')) {
         // dash reads an entry whose first % is followed by "func" or "builtin" as the
         // folder before the % with an option: %builtin runs no file from it, and a file
         // of the name in a %func folder is read as shell functions, which ends the

@@ -116,14 +116,10 @@ std::string programOnSearchPath(const std::string& name) {
         return "";
     const std::string lines =
         systemOutputText(runCommand("\"\"" + folder + "\\where.exe\" " + name + "\""));
-    for (size_t from = 0; from < lines.size();) {
-        size_t end = lines.find_first_of("\r\n", from);
-        if (end == std::string::npos)
-            end = lines.size();
-        const std::string line = lines.substr(from, end - from);
-        if (isProgramFile(line) && liesOutsideCurrentFolder(line))
-            return line;
-        from = end + 1;
+    for (const std::string& line : splitFields(lines, '\n')) {
+        const std::string file = withoutLineEnds(line);
+        if (isProgramFile(file) && liesOutsideCurrentFolder(file))
+            return file;
     }
     return "";
 }

@@ -1,10 +1,11 @@
 #include "system/text.h"
 
+#include <cctype>
 #include <clocale>
 #include <cstring>
 #include <cwchar>
 #include <langinfo.h>
-#include <strings.h>
+#include <sstream>
 
 namespace {
 
@@ -62,123 +63,60 @@ bool localeToUtf8(const char* bytes, std::string& text) {
     return true;
 }
 
-// The locale character sets PostgreSQL knows, as nl_langinfo(CODESET) names them (in
-// any case), with PostgreSQL's names for them; UTF-8 and ASCII are read as UTF-8.
-struct Codeset {
-    const char* codeset;
-    const char* encoding;
-};
-const Codeset kServerEncodings[] = {
-    {"EUC-JP", "EUC_JP"},
-    {"eucJP", "EUC_JP"},
-    {"IBM-eucJP", "EUC_JP"},
-    {"EUC-CN", "EUC_CN"},
-    {"eucCN", "EUC_CN"},
-    {"IBM-eucCN", "EUC_CN"},
-    {"GB2312", "EUC_CN"},
-    {"EUC-KR", "EUC_KR"},
-    {"eucKR", "EUC_KR"},
-    {"IBM-eucKR", "EUC_KR"},
-    {"EUC-TW", "EUC_TW"},
-    {"eucTW", "EUC_TW"},
-    {"IBM-eucTW", "EUC_TW"},
-    {"ISO-8859-1", "LATIN1"},
-    {"ISO8859-1", "LATIN1"},
-    {"ISO-8859-2", "LATIN2"},
-    {"ISO8859-2", "LATIN2"},
-    {"ISO-8859-3", "LATIN3"},
-    {"ISO8859-3", "LATIN3"},
-    {"ISO-8859-4", "LATIN4"},
-    {"ISO8859-4", "LATIN4"},
-    {"ISO-8859-9", "LATIN5"},
-    {"ISO8859-9", "LATIN5"},
-    {"ISO-8859-10", "LATIN6"},
-    {"ISO8859-10", "LATIN6"},
-    {"ISO-8859-13", "LATIN7"},
-    {"ISO8859-13", "LATIN7"},
-    {"ISO-8859-14", "LATIN8"},
-    {"ISO8859-14", "LATIN8"},
-    {"ISO-8859-15", "LATIN9"},
-    {"ISO8859-15", "LATIN9"},
-    {"ISO-8859-16", "LATIN10"},
-    {"ISO8859-16", "LATIN10"},
-    {"ISO-8859-5", "ISO_8859_5"},
-    {"ISO8859-5", "ISO_8859_5"},
-    {"ISO-8859-6", "ISO_8859_6"},
-    {"ISO8859-6", "ISO_8859_6"},
-    {"ISO-8859-7", "ISO_8859_7"},
-    {"ISO8859-7", "ISO_8859_7"},
-    {"ISO-8859-8", "ISO_8859_8"},
-    {"ISO8859-8", "ISO_8859_8"},
-    {"KOI8-R", "KOI8R"},
-    {"KOI8-U", "KOI8U"},
-    {"CP866", "WIN866"},
-    {"CP874", "WIN874"},
-    {"CP1250", "WIN1250"},
-    {"CP1251", "WIN1251"},
-    {"CP1252", "WIN1252"},
-    {"CP1253", "WIN1253"},
-    {"CP1254", "WIN1254"},
-    {"CP1255", "WIN1255"},
-    {"CP1256", "WIN1256"},
-    {"CP1257", "WIN1257"},
-    {"CP1258", "WIN1258"},
-    {"SJIS", "SJIS"},
-    {"PCK", "SJIS"},
-    {"CP932", "SJIS"},
-    {"SHIFT_JIS", "SJIS"},
-    {"BIG5", "BIG5"},
-    {"BIG5HKSCS", "BIG5"},
-    {"Big5-HKSCS", "BIG5"},
-    {"CP950", "BIG5"},
-    {"GBK", "GBK"},
-    {"CP936", "GBK"},
-    {"UHC", "UHC"},
-    {"CP949", "UHC"},
-    {"JOHAB", "JOHAB"},
-    {"GB18030", "GB18030"},
-    {"SJIS_2004", "SHIFT_JIS_2004"},
-};
+// The locale character sets PostgreSQL knows, as nl_langinfo(CODESET) names them in lower
+// case without - and _, each followed by PostgreSQL's name; UTF-8 is read as UTF-8.
+const char kServerEncodings[] =
+    "eucjp EUC_JP ibmeucjp EUC_JP euccn EUC_CN ibmeuccn EUC_CN gb2312 EUC_CN euckr EUC_KR "
+    "ibmeuckr EUC_KR euctw EUC_TW ibmeuctw EUC_TW iso88591 LATIN1 iso88592 LATIN2 "
+    "iso88593 LATIN3 iso88594 LATIN4 iso88599 LATIN5 iso885910 LATIN6 iso885913 LATIN7 "
+    "iso885914 LATIN8 iso885915 LATIN9 iso885916 LATIN10 iso88595 ISO_8859_5 "
+    "iso88596 ISO_8859_6 iso88597 ISO_8859_7 iso88598 ISO_8859_8 koi8r KOI8R koi8u KOI8U "
+    "cp866 WIN866 cp874 WIN874 cp1250 WIN1250 cp1251 WIN1251 cp1252 WIN1252 cp1253 WIN1253 "
+    "cp1254 WIN1254 cp1255 WIN1255 cp1256 WIN1256 cp1257 WIN1257 cp1258 WIN1258 sjis SJIS "
+    "pck SJIS cp932 SJIS shiftjis SJIS sjis2004 SHIFT_JIS_2004 big5 BIG5 big5hkscs BIG5 "
+    "cp950 BIG5 gbk GBK cp936 GBK uhc UHC cp949 UHC johab JOHAB gb18030 GB18030";
+
+// PostgreSQL's name for the character set `codeset`, or "" when it knows none.
+std::string serverEncoding(const char* codeset) {
+    std::string name;
+    for (const char* c = codeset; *c != '\0'; ++c)
+        if (*c != '-' && *c != '_')
+            name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+    std::istringstream table(kServerEncodings);
+    for (std::string known, encoding; table >> known >> encoding;)
+        if (name == known)
+            return encoding;
+    return "";
+}
 
 } // namespace
 
-std::string argumentsForServer(int argc, char* argv[], const std::vector<std::string>& arguments,
-                               std::vector<std::string>& given) {
-    given = arguments;
-    const char* const locale = std::setlocale(LC_CTYPE, "");
-    if (locale == nullptr)
-        return "UTF8";
-    const std::string name = locale;
-    std::string encoding = "UTF8";
-    if (name != "C" && name != "POSIX") {
-        const char* const codeset = nl_langinfo(CODESET);
-        for (const Codeset& known : kServerEncodings) {
-            if (strcasecmp(codeset, known.codeset) == 0) {
-                given.assign(argv, argv + argc);
-                encoding = known.encoding;
-                break;
-            }
-        }
-    }
-    std::setlocale(LC_CTYPE, "C");
-    return encoding;
-}
-
-int commandLineArguments(int argc, char* argv[], std::vector<std::string>& arguments) {
-    arguments.assign(argv, argv + argc);
+CommandLine readCommandLine(int argc, char* argv[]) {
+    CommandLine line;
+    for (int i = 0; i < argc; ++i)
+        line.arguments.push_back({argv[i], argv[i], true});
     if (std::setlocale(LC_CTYPE, "") == nullptr)
-        return 0; // no such locale here: the C locale stays, and the bytes with it
-    // In the C locale nothing says what the bytes are, and UTF-8 is what they are
-    // on nearly every system today: they are taken as they are, as in a UTF-8 locale.
+        return line; // no such locale here: the C locale stays, and the bytes with it
+    // In the C locale nothing says what the bytes are, and UTF-8 is what they are on
+    // nearly every system today: they are taken as they are, as in a UTF-8 locale.
     const std::string locale = std::setlocale(LC_CTYPE, nullptr);
-    int status = 0;
-    if (locale != "C" && locale != "POSIX" && std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
-        for (int i = 1; i < argc && status == 0; ++i)
-            if (!localeToUtf8(argv[i], arguments[static_cast<size_t>(i)]))
-                status = 1;
+    const char* const codeset = nl_langinfo(CODESET);
+    if (locale != "C" && locale != "POSIX" && std::strcmp(codeset, "UTF-8") != 0) {
+        const std::string encoding = serverEncoding(codeset);
+        for (int i = 1; i < argc; ++i) {
+            Argument& argument = line.arguments[static_cast<size_t>(i)];
+            argument.isText = localeToUtf8(argv[i], argument.text);
+            if (!argument.isText)
+                argument.text = argv[i];
+            // The server's conversion tables decide what bytes it knows the set of mean.
+            if (encoding.empty())
+                argument.bytes = argument.text;
+        }
+        if (!encoding.empty())
+            line.encoding = encoding;
     }
     std::setlocale(LC_CTYPE, "C");
-    return status;
+    return line;
 }
 
 std::string systemOutputText(const std::string& output) {

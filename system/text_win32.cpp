@@ -62,28 +62,24 @@ int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to) 
     return toUtf8(wide, to);
 }
 
-int commandLineArguments(int, char*[], std::vector<std::string>& arguments) {
+CommandLine readCommandLine(int argc, char* argv[]) {
     // The narrow argv holds the command line in the ANSI code page, where a character it
     // lacks has already become a look-alike (ü as u) or a question mark; the wide command
-    // line holds what was typed.
+    // line holds what was typed. The server reads the UTF-8.
+    CommandLine line;
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide)
-        return 1;
-    std::vector<std::string> converted(static_cast<size_t>(count));
-    int status = 0;
-    for (int i = 0; i < count && status == 0; ++i)
-        status = toUtf8(wide[i], converted[static_cast<size_t>(i)]);
-    LocalFree(wide);
-    if (status == 0)
-        arguments.swap(converted);
-    return status;
-}
-
-std::string argumentsForServer(int, char*[], const std::vector<std::string>& arguments,
-                               std::vector<std::string>& given) {
-    given = arguments; // read from the wide command line
-    return "UTF8";
+    for (int i = 0; i < (wide ? count : argc); ++i) {
+        Argument argument;
+        argument.isText = wide && toUtf8(wide[i], argument.text) == 0;
+        if (!argument.isText)
+            argument.text = i < argc ? argv[i] : "";
+        argument.bytes = argument.text;
+        line.arguments.push_back(argument);
+    }
+    if (wide)
+        LocalFree(wide);
+    return line;
 }
 
 std::string systemOutputText(const std::string& output) {

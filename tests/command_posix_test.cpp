@@ -34,7 +34,7 @@ TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
     // A command that floods its pipe is read to its end, and only the first 16 MiB kept.
     std::string output;
     EXPECT_EQ(runCommandWithin("head -c 20000000 /dev/zero | tr '\\0' 'x'; echo done", 20, output),
-              0);
+              CommandEnd::Finished);
     EXPECT_EQ(output.size(), kCommandOutputLimit);
 }
 
@@ -50,7 +50,7 @@ TEST(RunCommand, StandardErrorIsCollectedOnlyWhenAsked) {
     std::string output, errors;
     EXPECT_EQ(runCommandWithin("echo one >&2; head -c 300000 /dev/zero | tr '\\0' e >&2; echo out",
                                20, output, "", &errors),
-              0);
+              CommandEnd::Finished);
     EXPECT_EQ(output, "out\n");
     EXPECT_EQ(errors.size(), kCommandErrorsLimit);
     EXPECT_EQ(errors.compare(0, 5, "one\ne"), 0);
@@ -68,8 +68,8 @@ TEST(RunCommand, FinishedWhileStoppedPastTheDeadlineCounts) {
     if (child == 0) {
         std::string output;
         const std::string stopMe = "printf done; kill -STOP " + std::to_string(getpid());
-        const int result = runCommandWithin(stopMe, 1, output);
-        _exit(result == 0 && output == "done" ? 0 : 10 + result);
+        const CommandEnd end = runCommandWithin(stopMe, 1, output);
+        _exit(end == CommandEnd::Finished && output == "done" ? 0 : 10 + static_cast<int>(end));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
@@ -110,7 +110,7 @@ TEST(RoleQueryCommand, ShellHandsPsqlExactlyTheIntendedArguments) {
         "r\xC3\xB4le \xFF\xFE",
     };
     for (const std::string& value : hostile) {
-        const DumpedCall call = parseArgvDump(runCommand(posixRoleQueryCommand(path, value)));
+        const DumpedCall call = parseArgvDump(runCommand(shRoleCommand({path, value})));
         EXPECT_EQ(call.args, intendedPsqlArgs(value)) << value;
     }
     EXPECT_NE(system("test -e /tmp/rolegate-pwned"), 0);
@@ -123,7 +123,7 @@ TEST(RoleQueryCommand, ShellRunsAPsqlPathWithSpacesAndQuotes) {
     const std::filesystem::path path = dir / "psql copy";
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(ARGV_DUMP_PATH, path);
-    const DumpedCall call = parseArgvDump(runCommand(posixRoleQueryCommand(path.string(), "r")));
+    const DumpedCall call = parseArgvDump(runCommand(shRoleCommand({path.string(), "r"})));
     std::filesystem::remove_all(pattern);
     EXPECT_EQ(call.args, intendedPsqlArgs("r"));
 }

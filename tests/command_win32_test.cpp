@@ -34,7 +34,7 @@ TEST(RunCommand, CapturesStandardOutputAsText) {
     EXPECT_EQ(runCommandWithin("echo complaint 1>&2& for /L %i in (1,1,1000) do @echo " +
                                    std::string(100, 'e') + " 1>&2& echo out",
                                20, output, "", &errors),
-              0);
+              CommandEnd::Finished);
     EXPECT_EQ(output, "out\n");
     EXPECT_EQ(errors.rfind("complaint", 0), 0u) << errors.substr(0, 200);
     EXPECT_GT(errors.size(), kCommandErrorsLimit / 2);
@@ -71,7 +71,7 @@ TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
     const std::string late = "cmd /c \"ping -n 4 127.0.0.1 >nul & echo late>\"" + marker + "\"\"";
     std::string output;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runCommandWithin("echo early& " + late, 1, output), 1);
+    EXPECT_EQ(runCommandWithin("echo early& " + late, 1, output), CommandEnd::Stopped);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(output, "early\n");
     EXPECT_LT(took, std::chrono::milliseconds(2500));
@@ -79,7 +79,7 @@ TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
     EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES)
         << "a process the command started outlived the deadline";
     DeleteFileA(marker.c_str());
-    EXPECT_EQ(runCommandWithin("echo quick", 1, output), 0);
+    EXPECT_EQ(runCommandWithin("echo quick", 1, output), CommandEnd::Finished);
     EXPECT_EQ(output, "quick\n");
 }
 
@@ -87,7 +87,7 @@ TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
 // the DLLs it loads by name before the search path; a relative one where the tool is.
 TEST(RunCommandWithin, StartsInTheProgramsFolder) {
     std::string output;
-    EXPECT_EQ(runCommandWithin("cd", 5, output, "C:\\windows\\system32"), 0);
+    EXPECT_EQ(runCommandWithin("cd", 5, output, "C:\\windows\\system32"), CommandEnd::Finished);
     EXPECT_EQ(output, "C:\\windows\\system32\n");
     std::string here;
     runCommandWithin("cd", 5, here);
@@ -148,7 +148,7 @@ TEST(RoleQueryCommand, CmdHandsPsqlExactlyTheIntendedArguments) {
         "r\xC3\xB4le",
     };
     for (const std::string& value : hostile) {
-        const std::string command = windowsRoleQueryCommand(path, value);
+        const std::string command = cmdRoleCommand({path, value});
         EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs(value)) << value;
     }
 }
@@ -157,7 +157,7 @@ TEST(RoleQueryCommand, RegistryPathWithItsLineFeedRuns) {
     const std::string path = besideThisProgram("argv_dump.exe");
     const size_t cut = path.find_last_of('\\');
     const std::string command =
-        windowsRoleQueryCommand(path.substr(0, cut) + "\n" + path.substr(cut), "r");
+        cmdRoleCommand({path.substr(0, cut) + "\n" + path.substr(cut), "r"});
     EXPECT_EQ(parseArgvDump(runCommand(command)).args, intendedPsqlArgs("r"));
 }
 

@@ -13,15 +13,19 @@ struct Parsed {
     std::string printed;
 };
 
+// readOptions, then validationError when it read enough: what the driver does.
 Parsed parse(std::vector<std::string> args) {
     args.insert(args.begin(), "rolegate");
-    std::vector<const char*> argv;
+    std::vector<Argument> arguments;
     for (const std::string& arg : args)
-        argv.push_back(arg.c_str());
+        arguments.push_back({arg, arg, true});
     Parsed parsed;
-    testing::internal::CaptureStdout();
-    parsed.status = parseOptions(static_cast<int>(argv.size()), argv.data(), parsed.options);
-    parsed.printed = testing::internal::GetCapturedStdout();
+    parsed.status = readOptions(arguments, parsed.options);
+    if (parsed.status == 0) {
+        const std::string error = validationError(parsed.options);
+        parsed.printed = error.empty() ? "" : error + "\n";
+        parsed.status = error.empty() ? 0 : 1;
+    }
     return parsed;
 }
 
@@ -41,11 +45,11 @@ TEST(OptionParser, ShortAndLongNamesFillEveryField) {
     for (const Parsed& p : {s, l}) {
         EXPECT_EQ(p.status, 0);
         EXPECT_EQ(p.printed, "");
-        EXPECT_EQ(p.options.hostname, "db");
-        EXPECT_EQ(p.options.port, "5432");
-        EXPECT_EQ(p.options.pguser, "admin");
-        EXPECT_EQ(p.options.mainuser, "main");
-        EXPECT_EQ(p.options.internaluser, "int");
+        EXPECT_EQ(p.options.hostname.text, "db");
+        EXPECT_EQ(p.options.port.text, "5432");
+        EXPECT_EQ(p.options.pguser.text, "admin");
+        EXPECT_EQ(p.options.mainuser.text, "main");
+        EXPECT_EQ(p.options.internaluser.text, "int");
     }
 }
 
@@ -70,8 +74,8 @@ TEST(OptionParser, ValidationReportsTheFirstMissingValueInOrder) {
 TEST(OptionParser, UnknownPairsAreSkippedWithTheirValue) {
     Parsed p = parse(required({"-x", "1", "-H", "other", "-hdb", "-i", "--hostname=z", "q"}));
     EXPECT_EQ(p.status, 0);
-    EXPECT_EQ(p.options.hostname, "db");
-    EXPECT_EQ(p.options.internaluser, "");
+    EXPECT_EQ(p.options.hostname.text, "db");
+    EXPECT_EQ(p.options.internaluser.text, "");
     // "-hdb" took "-i" as its value, so "-i" never named the internal user.
     EXPECT_EQ(p.options.skipped,
               std::vector<std::string>(
@@ -93,21 +97,21 @@ TEST(OptionParser, FlagsTakeNoValueAndCountOnlyWhereANameStands) {
     Parsed p = parse(required({"--strict", "-w"}, {"--format", "json", "--psql", "/x/psql"}));
     EXPECT_EQ(p.status, 0);
     EXPECT_TRUE(p.options.strict && p.options.noPassword);
-    EXPECT_EQ(p.options.hostname, "db");
+    EXPECT_EQ(p.options.hostname.text, "db");
     EXPECT_EQ(reportFormat(p.options), ReportFormat::Json);
-    EXPECT_EQ(p.options.psqlPath, "/x/psql");
+    EXPECT_EQ(p.options.psqlPath.text, "/x/psql");
     Parsed asValue = parse({"-h", "db", "-p", "1", "-u", "--strict", "-m", "-w"});
     EXPECT_EQ(asValue.status, 0);
     EXPECT_FALSE(asValue.options.strict || asValue.options.noPassword);
-    EXPECT_EQ(asValue.options.pguser, "--strict");
-    EXPECT_EQ(asValue.options.mainuser, "-w");
+    EXPECT_EQ(asValue.options.pguser.text, "--strict");
+    EXPECT_EQ(asValue.options.mainuser.text, "-w");
     Parsed badFormat = parse(required({"--format", "xml"}));
     EXPECT_EQ(badFormat.status, 1);
     EXPECT_EQ(badFormat.printed, "ERROR: format is neither text nor json\n");
 }
 
 TEST(OptionParser, LastRepeatWinsAndEmptyValueEmpties) {
-    EXPECT_EQ(parse(required({"-h", "a"}, {"-h", "b"})).options.hostname, "b");
+    EXPECT_EQ(parse(required({"-h", "a"}, {"-h", "b"})).options.hostname.text, "b");
     Parsed emptied = parse(required({}, {"-h", ""}));
     EXPECT_EQ(emptied.status, 1);
     EXPECT_EQ(emptied.printed, "ERROR: hostname is empty\n");
@@ -116,7 +120,7 @@ TEST(OptionParser, LastRepeatWinsAndEmptyValueEmpties) {
 TEST(OptionParser, TrailingNameWithoutValueIsIgnored) {
     Parsed p = parse(required({}, {"-i"}));
     EXPECT_EQ(p.status, 0);
-    EXPECT_EQ(p.options.internaluser, "");
+    EXPECT_EQ(p.options.internaluser.text, "");
     EXPECT_EQ(p.options.skipped,
               std::vector<std::string>(
                   {"ERROR: The last argument, \"-i\", has no value after it and was skipped"}));
@@ -127,11 +131,11 @@ TEST(OptionParser, TrailingNameWithoutValueIsIgnored) {
 TEST(OptionParser, ValuesAreTakenVerbatim) {
     Parsed p = parse({"-h", "-p", "-p", " 54x ", "-u", "a b", "-m", "-i", "-i", "n'q\"\\"});
     EXPECT_EQ(p.status, 0);
-    EXPECT_EQ(p.options.hostname, "-p");
-    EXPECT_EQ(p.options.port, " 54x ");
-    EXPECT_EQ(p.options.pguser, "a b");
-    EXPECT_EQ(p.options.mainuser, "-i");
-    EXPECT_EQ(p.options.internaluser, "n'q\"\\");
+    EXPECT_EQ(p.options.hostname.text, "-p");
+    EXPECT_EQ(p.options.port.text, " 54x ");
+    EXPECT_EQ(p.options.pguser.text, "a b");
+    EXPECT_EQ(p.options.mainuser.text, "-i");
+    EXPECT_EQ(p.options.internaluser.text, "n'q\"\\");
 }
 
 } // namespace

@@ -48,17 +48,16 @@ TEST(RoleQueryCommand, CommandsForAPlainRole) {
     std::string shellQuery = kHalvernQuery;
     for (size_t at = 0; (at = shellQuery.find('\'', at)) != std::string::npos; at += 4)
         shellQuery.replace(at, 1, "'\\''");
-    EXPECT_EQ(posixRoleQueryCommand("psql", "halvern"),
-              "exec 'psql' -X -w -c '" + shellQuery + "'");
-    EXPECT_EQ(windowsRoleQueryCommand("psql", "halvern"),
+    EXPECT_EQ(shRoleCommand({"psql", "halvern"}), "exec 'psql' -X -w -c '" + shellQuery + "'");
+    EXPECT_EQ(cmdRoleCommand({"psql", "halvern"}),
               "\"\"psql\" -X -w -c \"" + kHalvernQuery + "\"\"");
     // The registry path's line feed goes with the others once the command is finished;
     // on POSIX the path is kept byte for byte, and one beginning with - is not an option.
-    const std::string command = windowsRoleQueryCommand("C:\\PG 14\n\\bin\\psql.exe", "r");
+    const std::string command = cmdRoleCommand({"C:\\PG 14\n\\bin\\psql.exe", "r"});
     EXPECT_EQ(command.find('\n'), std::string::npos);
     EXPECT_EQ(command.rfind("\"\"C:\\PG 14\\bin\\psql.exe\" -X -w -c \"select", 0), 0u);
-    EXPECT_EQ(posixRoleQueryCommand("/a\nb/psql", "r").rfind("exec '/a\nb/psql' -X", 0), 0u);
-    EXPECT_EQ(posixRoleQueryCommand("-x/psql", "r").rfind("exec './-x/psql' -X", 0), 0u);
+    EXPECT_EQ(shRoleCommand({"/a\nb/psql", "r"}).rfind("exec '/a\nb/psql' -X", 0), 0u);
+    EXPECT_EQ(shRoleCommand({"-x/psql", "r"}).rfind("exec './-x/psql' -X", 0), 0u);
 }
 
 TEST(RoleQuery, NameTravelsAsHexAndNothingElseOfItsOwn) {

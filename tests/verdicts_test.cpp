@@ -1,6 +1,6 @@
 #include "compliance/verdicts.h"
 
-#include "compliance/json_report.h"
+#include "compliance/reports.h"
 #include "compliance/role_query.h"
 
 #include "support/report.h"
@@ -14,13 +14,12 @@ namespace {
 
 RoleRecord judged(CheckedUser user, const std::string& output, const std::string& name,
                   const std::string& messages = "") {
-    return judgeRole(user, name, QueryRun{QueryEnd::Finished, output, messages, 20});
+    return judgeRole(user, name, QueryRun{CommandEnd::Finished, output, messages, 20});
 }
 
+// The role's lines in the text report.
 std::string printed(const RoleRecord& record) {
-    testing::internal::CaptureStdout();
-    printRoleReport(record);
-    return testing::internal::GetCapturedStdout();
+    return roleReportText(record).lines;
 }
 
 // The main user's report; `answered` whether the output holds a verdict.
@@ -102,7 +101,7 @@ TEST(LoginWarnings, FollowPassingVerdictsOnly) {
 // Even an answer psql printed before it was stopped is no verdict.
 TEST(VerdictGate, StoppedCheckIsAnErrorWhateverItPrinted) {
     const RoleRecord record = judgeRole(CheckedUser::Internal, "int",
-                                        QueryRun{QueryEnd::Stopped, "SUPERUSERTRUE", "", 20});
+                                        QueryRun{CommandEnd::Stopped, "SUPERUSERTRUE", "", 20});
     EXPECT_TRUE(couldNotRun(record));
     EXPECT_EQ(printed(record),
               std::string(kInternalError) +
@@ -178,7 +177,7 @@ TEST(JsonReport, RecordsAsTheStableNames) {
                "r\xC3\xB4le\x01");
     const RoleRecord internal =
         judgeRole(CheckedUser::Internal, "int\xFF",
-                  QueryRun{QueryEnd::Finished, "", "FATAL:  \xE9t\xE9", 20});
+                  QueryRun{CommandEnd::Finished, "", "FATAL:  \xE9t\xE9", 20});
     const std::string text = jsonReport({main, internal}, "1.2.3");
     for (unsigned char c : text)
         EXPECT_TRUE(c < 0x80) << text;
