@@ -5,6 +5,7 @@
 #include "support/roles.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -191,18 +193,26 @@ TEST(PasswordPrompt, StartedInTheBackgroundWaitsForFg) {
 // alone and reads nothing from it: echo is on while the job is stopped and nothing
 // typed before the stop is left for whoever reads the terminal then; once continued,
 // echo is off again and the prompt shown again, and what is typed then is the password.
+// With --format json the prompt shown again goes where the first went, never into the
+// document on standard output.
 TEST(PasswordPrompt, StoppedJobGivesEchoBackAndTakesItAgain) {
-    for (int stop : {SIGTSTP, SIGTTIN}) {
+    for (const auto& [stop, json] :
+         {std::pair{SIGTSTP, false}, std::pair{SIGTTIN, false}, std::pair{SIGTSTP, true}}) {
         char pattern[] = "/tmp/rolegate-stop-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         const std::string fifo = std::string(pattern) + "/go";
+        const std::string document = std::string(pattern) + "/report.json";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         std::vector<std::string> argv = {"/bin/bash", "-m", "-c",
-                                         "\"$0\" \"$@\"; read go < '" + fifo +
+                                         "\"$0\" \"$@\"" + (json ? " > '" + document + "'" : "") +
+                                             "; read go < '" + fifo +
                                              "'; fg > /dev/null; echo \"[status $?]\"",
                                          ROLEGATE_BINARY};
         for (const std::string& arg : checkArgs("rg_super"))
             argv.push_back(arg);
+        if (json)
+            argv.insert(argv.end(), {"--format", "json"});
+        const std::string which = std::string(strsignal(stop)) + (json ? " json" : "");
         TerminalSession session = startOnTerminal(argv);
         ASSERT_TRUE(waitForScreen(session, "Please enter database password:")) << session.screen;
         const int rolegate = childOf(session.pid);
@@ -211,32 +221,38 @@ TEST(PasswordPrompt, StoppedJobGivesEchoBackAndTakesItAgain) {
         typeOnTerminal(session, "half-typed");
         std::this_thread::sleep_for(std::chrono::milliseconds(200)); // in the terminal's queue
         kill(rolegate, stop);
-        ASSERT_TRUE(waitUntilStopped(rolegate)) << strsignal(stop);
-        EXPECT_TRUE(terminalEchoes(session)) << strsignal(stop);
+        ASSERT_TRUE(waitUntilStopped(rolegate)) << which;
+        EXPECT_TRUE(terminalEchoes(session)) << which;
         typeOnTerminal(session, "\n");
         pollfd ready = {session.slave, POLLIN, 0};
         char left[64];
-        ASSERT_EQ(poll(&ready, 1, 5000), 1) << strsignal(stop);
+        ASSERT_EQ(poll(&ready, 1, 5000), 1) << which;
         const ssize_t got = read(session.slave, left, sizeof left);
-        EXPECT_EQ(std::string(left, got > 0 ? static_cast<size_t>(got) : 0), "\n")
-            << strsignal(stop);
+        EXPECT_EQ(std::string(left, got > 0 ? static_cast<size_t>(got) : 0), "\n") << which;
         std::ofstream(fifo) << "go" << std::endl;
-        EXPECT_TRUE(waitForEcho(session, false)) << strsignal(stop);
+        EXPECT_TRUE(waitForEcho(session, false)) << which;
         const auto promptedTwice = [](const std::string& screen) {
             const size_t first = screen.find("Please enter database password:");
             return first != std::string::npos &&
                    screen.find("Please enter database password:", first + 1) != std::string::npos;
         };
-        EXPECT_TRUE(waitForScreen(session, promptedTwice)) << session.screen;
+        EXPECT_TRUE(waitForScreen(session, promptedTwice)) << which << session.screen;
         typeOnTerminal(session, kConnectingPassword + "\r");
 
-        EXPECT_TRUE(waitForScreen(session, "[status 0]")) << session.screen;
+        EXPECT_TRUE(waitForScreen(session, "[status 0]")) << which << session.screen;
         waitForExit(session);
         EXPECT_TRUE(terminalEchoes(session));
         EXPECT_NE(session.screen.find("Main PostgreSQL user: OK"), std::string::npos)
-            << strsignal(stop) << session.screen;
+            << which << session.screen;
         EXPECT_EQ(session.screen.find(kConnectingPassword.substr(4, 6)), std::string::npos)
             << session.screen;
+        if (json) {
+            std::ifstream file(document);
+            const std::string text((std::istreambuf_iterator<char>(file)), {});
+            const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
+            ASSERT_FALSE(report.is_discarded()) << text;
+            EXPECT_EQ(report["ready"], true) << text;
+        }
         closeTerminal(session);
         std::filesystem::remove_all(pattern);
     }
