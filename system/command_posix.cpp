@@ -3,7 +3,6 @@
 #include "system/internal.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -11,7 +10,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-#include <vector>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -22,8 +20,11 @@ const CommandLanguage kCommandLanguage = CommandLanguage::Sh;
 
 namespace {
 
-// A pipe whose ends are neither standard stream (one of them may be closed, so that
-// pipe() hands out its number) and are closed in the command; openPipes closes a half.
+// The exit status of a watcher that could not start the shell.
+constexpr int kShellNotStarted = 126;
+
+// A pipe whose ends are neither standard stream (one may be closed, so that pipe() hands
+// out its number) and are closed in the command.
 bool openPipe(int fds[2]) {
     int made[2];
     if (pipe(made) != 0)
@@ -35,161 +36,124 @@ bool openPipe(int fds[2]) {
     return fds[0] >= 0 && fds[1] >= 0;
 }
 
-// The pipes of one command: its standard output, its standard error when that is
-// collected (else both ends are -1), and the life pipe of the watcher below.
-struct Pipes {
-    int output[2] = {-1, -1};
-    int errors[2] = {-1, -1};
-    int life[2] = {-1, -1};
-};
-
 void closeEnd(int& fd) {
     if (fd >= 0)
         close(fd);
     fd = -1;
 }
 
-bool openPipes(Pipes& pipes, bool collectErrors) {
-#ifdef __linux__
-    const bool life = true; // the kernel's parent-death signal does its work
-#else
-    const bool life = openPipe(pipes.life);
-#endif
-    if (openPipe(pipes.output) && life && (!collectErrors || openPipe(pipes.errors)))
-        return true;
+// A command's pipes: its output, its errors (-1 when not collected), and the life pipe,
+// whose write end only this process holds, so that it ends when this process ends.
+struct Pipes {
+    int output[2] = {-1, -1};
+    int errors[2] = {-1, -1};
+    int life[2] = {-1, -1};
+};
+
+void closePipes(Pipes& pipes) {
     for (int* ends : {pipes.output, pipes.errors, pipes.life}) {
         closeEnd(ends[0]);
         closeEnd(ends[1]);
     }
-    return false;
 }
 
-// The exit status of a watcher that could not start the shell.
-constexpr int kShellNotStarted = 126;
-
-#ifdef __linux__
-// In a child just forked by `parent`: the kernel kills it when the thread that forked it
-// ends, and it leaves at once when that has happened already (fork clears the setting).
-void dieWithParent(pid_t parent) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(kShellNotStarted);
-}
-#else
-void dieWithParent(pid_t) {}
-
-// In the watcher: its one child, the shell, has ended, and the watcher ends with it.
+// In the watcher: the shell has ended, and the watcher with it.
 extern "C" void leaveWithTheShell(int) {
     const int savedErrno = errno;
-    int status;
-    if (waitpid(-1, &status, WNOHANG) > 0)
+    if (waitpid(-1, nullptr, WNOHANG) > 0)
         _exit(0);
     errno = savedErrno;
 }
 
-// In the watcher: an ending signal sent to it ends its group, itself included.
+// In the watcher: the tool has ended or an ending signal came, and the group goes.
 extern "C" void endGroup(int) {
     kill(0, SIGKILL);
 }
-#endif
 
-// Starts `/bin/sh -c command` (standard input /dev/null, standard output and errors into
-// their pipes) under a watcher: a child that leads a session of its own, with no
-// controlling terminal, starts the shell and ends the group once this process has ended.
+// The shell, in the watcher's child: its streams, then /bin/sh -c `command`. A failure
+// is written to `started`, which otherwise closes as the shell is executed.
+[[noreturn]] void execShell(char* command, const Pipes& pipes, int started, const sigset_t& mask,
+                            const struct sigaction& childSignal) {
+    char shell[] = "/bin/sh", dashC[] = "-c";
+    char* const argv[] = {shell, dashC, command, nullptr};
+#ifdef __linux__
+    // A SIGKILL of the watcher still takes the shell (psql, once executed) with it.
+    const pid_t watcher = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != watcher)
+        _exit(kShellNotStarted);
+#endif
+    sigaction(SIGCHLD, &childSignal, nullptr);
+    const int input = open("/dev/null", O_RDONLY);
+    if (input > STDIN_FILENO && dup2(input, STDIN_FILENO) >= 0)
+        close(input);
+    if (input >= 0 && dup2(pipes.output[1], STDOUT_FILENO) >= 0 &&
+        (pipes.errors[1] < 0 || dup2(pipes.errors[1], STDERR_FILENO) >= 0)) {
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        execve(shell, argv, environ);
+    }
+    const char failed = 1;
+    ssize_t ignored = write(started, &failed, 1);
+    (void)ignored;
+    _exit(kShellNotStarted);
+}
+
+// Starts the shell under a watcher: a child that leads a session and process group of its
+// own (no controlling terminal for anything psql runs to ask on) and ends that group
+// when this process ends, however it ends, or when an ending signal reaches the watcher.
 // Returns the watcher's pid, 0 when it could not be started.
 pid_t startShell(const std::string& command, const Pipes& pipes) {
     // Between fork and exec only async-signal-safe calls: a test program may have threads.
-    char shell[] = "/bin/sh", dashC[] = "-c";
-    char* const argv[] = {shell, dashC, const_cast<char*>(command.c_str()), nullptr};
-    sigset_t mask;
+    sigset_t mask, onlyChild, none;
     sigprocmask(SIG_BLOCK, nullptr, &mask);
-#ifndef __linux__
-    const std::vector<int>& ending = endingSignals();
+    sigemptyset(&onlyChild);
+    sigaddset(&onlyChild, SIGCHLD);
+    sigemptyset(&none);
     struct sigaction reaping = {}, childSignal;
     reaping.sa_handler = leaveWithTheShell;
     reaping.sa_flags = SA_NOCLDSTOP;
     sigfillset(&reaping.sa_mask);
     sigaction(SIGCHLD, nullptr, &childSignal); // what the shell gets, ignored or not
-    sigset_t onlyChild, none;
-    sigemptyset(&onlyChild);
-    sigaddset(&onlyChild, SIGCHLD);
-    sigemptyset(&none);
-#endif
-    const pid_t tool = getpid();
+    const std::vector<int>& ending = endingSignals();
     const pid_t watcher = fork();
     if (watcher != 0)
         return watcher > 0 ? watcher : 0;
 
-    dieWithParent(tool);
-    if (setsid() < 0)
+    int started[2];
+    if (setsid() < 0 || !openPipe(started))
         _exit(kShellNotStarted);
-#ifndef __linux__
+#ifdef __linux__
+    // killall and pkill read this name: the watcher must outlive a kill of rolegate.
+    prctl(PR_SET_NAME, "psql-watcher");
+#endif
     sigprocmask(SIG_BLOCK, &onlyChild, nullptr);
     handleSignals(ending, endGroup, 0, none, nullptr);
     sigaction(SIGCHLD, &reaping, nullptr);
     close(pipes.life[1]);
-#endif
     close(pipes.output[0]);
     if (pipes.errors[0] >= 0)
         close(pipes.errors[0]);
-    int started[2]; // reaches its end when the shell has been executed
-    if (pipe(started) != 0 || fcntl(started[1], F_SETFD, FD_CLOEXEC) != 0)
-        _exit(kShellNotStarted);
-    const pid_t watcherPid = getpid();
-    const pid_t shellPid = fork();
-    if (shellPid == 0) {
-        // The shell: exec resets the handlers, and what is ignored stays ignored.
-        dieWithParent(watcherPid);
-        close(started[0]);
-#ifndef __linux__
-        sigaction(SIGCHLD, &childSignal, nullptr);
-#endif
-        const int input = open("/dev/null", O_RDONLY);
-        if (input >= 0 && input != STDIN_FILENO) {
-            dup2(input, STDIN_FILENO);
-            close(input);
-        }
-        if (input >= 0 && dup2(pipes.output[1], STDOUT_FILENO) >= 0 &&
-            (pipes.errors[1] < 0 || dup2(pipes.errors[1], STDERR_FILENO) >= 0)) {
-            sigprocmask(SIG_SETMASK, &mask, nullptr);
-            execve(shell, argv, environ);
-        }
-        const char failed = 1;
-        ssize_t ignored = write(started[1], &failed, 1);
-        (void)ignored;
-        _exit(kShellNotStarted);
-    }
+    const pid_t shell = fork();
+    if (shell == 0)
+        execShell(const_cast<char*>(command.c_str()), pipes, started[1], mask, childSignal);
     close(started[1]);
-    // The watcher keeps its copies of the pipes' write ends until it ends, so the output
-    // reaches its end only once the watcher can be reaped.
-    if (shellPid < 0)
-        _exit(kShellNotStarted);
     char failed;
-    ssize_t n;
-    while ((n = read(started[0], &failed, 1)) < 0 && errno == EINTR) {
+    ssize_t n = 0;
+    while (shell > 0 && (n = read(started[0], &failed, 1)) < 0 && errno == EINTR) {
     }
-    if (n > 0)
+    if (shell < 0 || n > 0)
         _exit(kShellNotStarted);
-    close(started[0]);
+    // The watcher keeps the pipes' write ends, so the output ends once it can be reaped.
     close(STDIN_FILENO);
     close(STDOUT_FILENO);
     close(STDERR_FILENO);
-#ifdef __linux__
-    // The shell (psql, once it has been executed) dies with the watcher.
-    while (waitpid(shellPid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    _exit(0);
-#else
-    // Nothing is ever written to the life pipe: it ends when this process has ended.
     sigprocmask(SIG_SETMASK, &mask, nullptr); // leaveWithTheShell may come now
     for (;;) {
+        // Nothing is written to the life pipe: it ends when this process has ended.
         pollfd life = {pipes.life[0], POLLIN, 0};
         if (poll(&life, 1, -1) > 0)
-            break;
+            endGroup(0);
     }
-    kill(0, SIGKILL);
-    _exit(kShellNotStarted);
-#endif
 }
 
 // Reads both streams until their end or the deadline; false when the deadline came first.
@@ -210,22 +174,17 @@ bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStr
             continue;
         if (waited < 0)
             return true; // a poll error ends the capture with what arrived
-        if (waited == 0) {
-            if (left == 0)
-                return false; // nothing more there, and the command has not ended
-            continue;
-        }
-        for (int i = 0; i < 2; ++i) {
+        if (waited == 0 && left == 0)
+            return false; // nothing more there, and the command has not ended
+        for (int i = 0; i < 2 && waited > 0; ++i) {
             if (ends[i].fd < 0 || ends[i].revents == 0)
                 continue;
             char buffer[4096];
             const ssize_t n = read(ends[i].fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                ends[i].fd = -1; // the end, or a read error: what arrived is all of it
-            else
+            if (n > 0)
                 keepBytes(*kept[i], buffer, static_cast<size_t>(n), limits[i]);
+            else if (n == 0 || errno != EINTR)
+                ends[i].fd = -1; // the end, or a read error: what arrived is all of it
         }
     }
     return true;
@@ -271,9 +230,11 @@ void stopGroup(pid_t pid) {
 CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
                              CommandClock::time_point deadline, CommandStreams& streams) {
     Pipes pipes;
-    if (!openPipes(pipes, streams.collectErrors))
+    if (!openPipe(pipes.output) || !openPipe(pipes.life) ||
+        (streams.collectErrors && !openPipe(pipes.errors))) {
+        closePipes(pipes);
         return CommandEnd::NotStarted;
-
+    }
     const pid_t pid = startShell(command, pipes);
     closeEnd(pipes.output[1]);
     closeEnd(pipes.errors[1]);
@@ -288,10 +249,7 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
         if (!finished)
             stopGroup(pid);
     }
-    closeEnd(pipes.output[0]);
-    closeEnd(pipes.errors[0]);
-    closeEnd(pipes.life[1]); // the watcher has ended
-
+    closePipes(pipes); // the life pipe last: the watcher has ended
     if (pid == 0 || (finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted))
         return CommandEnd::NotStarted;
     streams.output = capturedText(streams.output, false);
