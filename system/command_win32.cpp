@@ -28,29 +28,12 @@ struct OwnedHandle {
     }
 };
 
-// A pipe for one of the command's streams: the read end, here, reads overlapped so that a
-// read can be given up at the deadline; the write end is inheritable. False on failure.
-bool openStreamPipe(const wchar_t* stream, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
-    // Only anonymous pipes come without a name, and they cannot be read overlapped.
-    LARGE_INTEGER tick;
-    QueryPerformanceCounter(&tick);
-    const std::wstring name = L"\\\\.\\pipe\\rolegate-" + std::to_wstring(GetCurrentProcessId()) +
-                              L"-" + std::to_wstring(tick.QuadPart) + L"-" + stream;
-    // The first instance, or none: no other process may have made this pipe before us.
-    const HANDLE reading = CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536,
-        0, nullptr);
-    if (reading == INVALID_HANDLE_VALUE)
-        return false;
-    readEnd.handle = reading;
+// A pipe for one of the command's streams: this end reads, the other is inherited.
+bool openStreamPipe(OwnedHandle& readEnd, OwnedHandle& writeEnd) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    const HANDLE writing = CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0,
-                                       &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writing == INVALID_HANDLE_VALUE)
+    if (!CreatePipe(&readEnd.handle, &writeEnd.handle, &inheritable, 65536))
         return false;
-    writeEnd.handle = writing;
-    return true;
+    return SetHandleInformation(readEnd.handle, HANDLE_FLAG_INHERIT, 0) != 0;
 }
 
 // A job object that ends every process in it once its last handle is closed.
@@ -64,78 +47,43 @@ bool openJob(OwnedHandle& job) {
                                    sizeof limits) != 0;
 }
 
-// One stream of the command, read overlapped: a read is kept pending on it until it ends.
-struct StreamReader {
-    OwnedHandle pipe;
-    OwnedHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    OVERLAPPED overlapped = {};
-    char buffer[4096];
-    bool pending = false;
-    bool ended = true; // until its pipe is open
-    std::string* kept = nullptr;
-    size_t limit = 0;
-    StreamReader() = default;
-    StreamReader(const StreamReader&) = delete;
-    StreamReader& operator=(const StreamReader&) = delete;
-    // A read still pending (an exception on the way out) must end before its buffer and
-    // event go.
-    ~StreamReader() {
-        DWORD got;
-        if (pending && CancelIoEx(pipe.handle, &overlapped))
-            GetOverlappedResult(pipe.handle, &overlapped, &got, TRUE);
-    }
-};
-
-void startRead(StreamReader& reader) {
-    reader.overlapped = {};
-    reader.overlapped.hEvent = reader.event.handle;
-    // A read that completes at once sets the event too, and is taken like the others.
-    if (ReadFile(reader.pipe.handle, reader.buffer, sizeof reader.buffer, nullptr,
-                 &reader.overlapped) ||
-        GetLastError() == ERROR_IO_PENDING)
-        reader.pending = true;
-    else
-        reader.ended = true; // the end (a broken pipe), or a read error
-}
-
-void takeRead(StreamReader& reader, BOOL wait) {
-    DWORD got = 0;
-    reader.pending = false;
-    if (GetOverlappedResult(reader.pipe.handle, &reader.overlapped, &got, wait))
-        keepBytes(*reader.kept, reader.buffer, got, reader.limit);
-    else
-        reader.ended = true;
-}
-
-// Reads both streams until their end or the deadline; false when the deadline came first.
-bool readUntil(StreamReader (&readers)[2], CommandClock::time_point deadline) {
+// Reads what `pipe` holds, never waiting for more; false once it has ended or failed.
+// `got` tells whether anything came.
+bool drain(HANDLE pipe, std::string& kept, size_t limit, bool& got) {
     for (;;) {
-        HANDLE events[2];
-        StreamReader* waiting[2];
-        DWORD waits = 0;
-        for (StreamReader& reader : readers) {
-            if (!reader.ended && !reader.pending)
-                startRead(reader);
-            if (reader.pending) {
-                events[waits] = reader.event.handle;
-                waiting[waits++] = &reader;
-            }
-        }
-        if (waits == 0)
+        DWORD waiting = 0, read = 0;
+        char buffer[4096];
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr))
+            return false;
+        if (waiting == 0)
+            return true;
+        if (!ReadFile(pipe, buffer, waiting < sizeof buffer ? waiting : sizeof buffer, &read,
+                      nullptr))
+            return false;
+        keepBytes(kept, buffer, read, limit);
+        got = true;
+    }
+}
+
+// Reads both streams until both have ended or the deadline passes; false when the
+// deadline came first. A read never waits, so no process that escaped the job can hold it.
+bool readUntil(const OwnedHandle (&pipes)[2], CommandClock::time_point deadline,
+               CommandStreams& streams) {
+    bool open[2] = {pipes[0].handle != nullptr, pipes[1].handle != nullptr};
+    std::string* const kept[2] = {&streams.output, &streams.errors};
+    const size_t limits[2] = {kCommandOutputLimit, kCommandErrorsLimit};
+    for (DWORD pause = 1;;) {
+        bool got = false;
+        for (int i = 0; i < 2; ++i)
+            open[i] = open[i] && drain(pipes[i].handle, *kept[i], limits[i], got);
+        if (!open[0] && !open[1])
             return true;
         const DWORD left = static_cast<DWORD>(millisecondsUntil(deadline));
-        const DWORD woken =
-            left == 0 ? WAIT_TIMEOUT : WaitForMultipleObjects(waits, events, FALSE, left);
-        if (woken >= WAIT_OBJECT_0 + waits) {
-            // However much there is still to read; what arrived just before a read was
-            // given up is kept.
-            for (DWORD i = 0; i < waits; ++i) {
-                CancelIoEx(waiting[i]->pipe.handle, &waiting[i]->overlapped);
-                takeRead(*waiting[i], TRUE);
-            }
+        if (left == 0)
             return false;
-        }
-        takeRead(*waiting[woken - WAIT_OBJECT_0], FALSE);
+        // Soon again while the command writes, less and less often while it is quiet.
+        pause = got ? 1 : (pause < 32 ? pause * 2 : pause);
+        Sleep(pause < left ? pause : left);
     }
 }
 
@@ -208,23 +156,13 @@ bool startCmd(const std::string& command, const std::string& programFolder, HAND
 
 CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
                              CommandClock::time_point deadline, CommandStreams& streams) {
-    OwnedHandle job, outputEnd, errorsEnd, process;
-    StreamReader readers[2];
-    readers[0].kept = &streams.output;
-    readers[0].limit = kCommandOutputLimit;
-    readers[1].kept = &streams.errors;
-    readers[1].limit = kCommandErrorsLimit;
-    if (!readers[0].event.handle || !readers[1].event.handle || !openJob(job) ||
-        !openStreamPipe(L"output", readers[0].pipe, outputEnd) ||
-        (streams.collectErrors && !openStreamPipe(L"errors", readers[1].pipe, errorsEnd)))
+    OwnedHandle job, pipes[2], outputEnd, errorsEnd, process;
+    if (!openJob(job) || !openStreamPipe(pipes[0], outputEnd) ||
+        (streams.collectErrors && !openStreamPipe(pipes[1], errorsEnd)) ||
+        !startCmd(command, programFolder, job.handle, outputEnd, errorsEnd, process))
         return CommandEnd::NotStarted;
-    readers[0].ended = false;
-    readers[1].ended = !streams.collectErrors;
-    if (!startCmd(command, programFolder, job.handle, outputEnd, errorsEnd, process))
-        return CommandEnd::NotStarted;
-
     const bool finished =
-        readUntil(readers, deadline) &&
+        readUntil(pipes, deadline, streams) &&
         WaitForSingleObject(process.handle, static_cast<DWORD>(millisecondsUntil(deadline))) ==
             WAIT_OBJECT_0;
     if (!finished) {

@@ -2,6 +2,7 @@
 
 #include "system/internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -14,41 +15,15 @@
 
 namespace {
 
-std::vector<int> listEndingSignals() {
-    std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-                                SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
-                                SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS};
-#ifdef SIGEMT
-    signals.push_back(SIGEMT);
-#endif
-#ifdef __linux__
-    // Linux ends the process for these too; elsewhere SIGIO is ignored by default.
-    signals.push_back(SIGIO);
-#ifdef SIGSTKFLT
-    signals.push_back(SIGSTKFLT);
-#endif
-#ifdef SIGPWR
-    signals.push_back(SIGPWR);
-#endif
-#endif
-#ifdef SIGRTMIN
-    // The real-time signals the C library leaves to programs (glibc keeps 32 and 33).
-    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber)
-        signals.push_back(signalNumber);
-#endif
-    return signals;
-}
-
 const std::vector<int> kStoppingSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
 
 // The terminal's settings from before echo went off, whether it is off now, and whether
-// the prompt is on the screen; the signal handlers read and change them.
+// the prompt is on the screen and where; the signal handlers read and change them.
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
 volatile sig_atomic_t gPromptShown = 0;
 volatile sig_atomic_t gPromptFd = STDOUT_FILENO;
-std::vector<struct sigaction> gPreviousEnding;
-struct sigaction gPreviousStopping[3];
+std::vector<struct sigaction> gPrevious; // the ending signals', then the stopping ones'
 
 // Only the foreground job may change the terminal; one that is not this process's
 // controlling terminal has no foreground job, and is free to change.
@@ -57,19 +32,25 @@ bool inForeground() {
     return foreground == -1 || foreground == getpgrp();
 }
 
-// The signals the prompt handles, blocked while a handler runs and while echo is
-// switched, so that none finds the terminal changed but not yet recorded.
-sigset_t handledSignals() {
+// The signals the prompt handles: the ending ones, then the stopping ones.
+std::vector<int> handledSignals() {
+    std::vector<int> signals = endingSignals();
+    signals.insert(signals.end(), kStoppingSignals.begin(), kStoppingSignals.end());
+    return signals;
+}
+
+// They are blocked while a handler runs and while echo is switched, so that none finds
+// the terminal changed but not yet recorded.
+sigset_t handledMask() {
     sigset_t handled;
     sigemptyset(&handled);
-    for (const std::vector<int>* list : {&endingSignals(), &kStoppingSignals})
-        for (int signalNumber : *list)
-            sigaddset(&handled, signalNumber);
+    for (int signalNumber : handledSignals())
+        sigaddset(&handled, signalNumber);
     return handled;
 }
 
 void switchEchoOff() {
-    const sigset_t handled = handledSignals();
+    const sigset_t handled = handledMask();
     sigset_t before;
     sigprocmask(SIG_BLOCK, &handled, &before);
     if (tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
@@ -81,8 +62,8 @@ void switchEchoOff() {
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-// Drops what was typed of the password and not yet read (whoever takes the terminal
-// next would read and show it), then switches echo back on. Async-signal-safe.
+// Drops what was typed and not yet read (whoever takes the terminal next would read and
+// show it), then switches echo back on. Async-signal-safe.
 void putTerminalBack() {
     if (gEchoIsOff) {
         tcflush(STDIN_FILENO, TCIFLUSH);
@@ -121,15 +102,29 @@ extern "C" void restoreEchoAndStop(int signalNumber) {
     errno = savedErrno;
 }
 
-void restoreSignals(const std::vector<int>& signals, const struct sigaction* previous) {
-    for (size_t i = 0; i < signals.size(); ++i)
-        sigaction(signals[i], &previous[i], nullptr);
-}
-
 } // namespace
 
 const std::vector<int>& endingSignals() {
-    static const std::vector<int> signals = listEndingSignals();
+    // Every signal but those whose default is to stop, to continue or to do nothing, and
+    // those no program may handle: SIGKILL, SIGSTOP, and glibc's own two below SIGRTMIN.
+    static const std::vector<int> signals = [] {
+        std::vector<int> others = {SIGKILL, SIGSTOP, SIGCONT, SIGCHLD, SIGURG, SIGWINCH};
+        others.insert(others.end(), kStoppingSignals.begin(), kStoppingSignals.end());
+#ifdef SIGINFO
+        others.push_back(SIGINFO);
+#endif
+#ifndef __linux__
+        others.push_back(SIGIO);
+#endif
+        std::vector<int> ending;
+        for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+#ifdef SIGRTMIN
+            if (signalNumber < 32 || signalNumber >= SIGRTMIN)
+#endif
+                if (std::find(others.begin(), others.end(), signalNumber) == others.end())
+                    ending.push_back(signalNumber);
+        return ending;
+    }();
     return signals;
 }
 
@@ -158,8 +153,7 @@ void endInterruptedRun() {
 
 void writePrompt(int fd) {
     const char* text = kPasswordPrompt;
-    size_t left = sizeof kPasswordPrompt - 1;
-    while (left > 0) {
+    for (size_t left = sizeof kPasswordPrompt - 1; left > 0;) {
         const ssize_t n = write(fd, text, left);
         if (n < 0 && errno == EINTR)
             continue;
@@ -174,10 +168,12 @@ bool hideTyping(int promptFd) {
     if (!isatty(STDIN_FILENO))
         return false;
     gPromptFd = promptFd;
-    const sigset_t handled = handledSignals();
-    gPreviousEnding.resize(endingSignals().size());
-    handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPreviousEnding.data());
-    handleSignals(kStoppingSignals, restoreEchoAndStop, SA_RESTART, handled, gPreviousStopping);
+    const sigset_t handled = handledMask();
+    const size_t ending = endingSignals().size();
+    gPrevious.resize(ending + kStoppingSignals.size());
+    handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPrevious.data());
+    handleSignals(kStoppingSignals, restoreEchoAndStop, SA_RESTART, handled,
+                  gPrevious.data() + ending);
     // Started in the background, the job first waits to be brought to the foreground, so
     // that it takes the terminal's settings from there (where no shell can, the read fails).
     if (!inForeground())
@@ -190,12 +186,13 @@ bool hideTyping(int promptFd) {
 
 void showTyping() {
     // A signal that comes meanwhile takes its course once echo is on again.
-    const sigset_t handled = handledSignals();
+    const sigset_t handled = handledMask();
     sigset_t before;
     sigprocmask(SIG_BLOCK, &handled, &before);
     gPromptShown = 0;
-    restoreSignals(kStoppingSignals, gPreviousStopping);
-    restoreSignals(endingSignals(), gPreviousEnding.data());
+    const std::vector<int> signals = handledSignals();
+    for (size_t i = 0; i < signals.size(); ++i)
+        sigaction(signals[i], &gPrevious[i], nullptr);
     if (gEchoIsOff) {
         tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
         gEchoIsOff = 0;
