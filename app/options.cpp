@@ -6,16 +6,17 @@ struct OptionName {
     const char* shortName; // nullptr where there is none
     const char* longName;
     Argument CheckOptions::*field;
+    bool CheckOptions::*given; // nullptr where no one asks
 };
 
 const OptionName kOptionNames[] = {
-    {"-h", "--hostname", &CheckOptions::hostname},
-    {"-p", "--port", &CheckOptions::port},
-    {"-u", "--pguser", &CheckOptions::pguser},
-    {"-m", "--mainuser", &CheckOptions::mainuser},
-    {"-i", "--internaluser", &CheckOptions::internaluser},
-    {nullptr, "--format", &CheckOptions::format},
-    {nullptr, "--psql", &CheckOptions::psqlPath},
+    {"-h", "--hostname", &CheckOptions::hostname, nullptr},
+    {"-p", "--port", &CheckOptions::port, nullptr},
+    {"-u", "--pguser", &CheckOptions::pguser, nullptr},
+    {"-m", "--mainuser", &CheckOptions::mainuser, nullptr},
+    {"-i", "--internaluser", &CheckOptions::internaluser, &CheckOptions::internalGiven},
+    {nullptr, "--format", &CheckOptions::format, nullptr},
+    {nullptr, "--psql", &CheckOptions::psqlPath, &CheckOptions::psqlGiven},
 };
 
 // Flags take no value: they count only where a name stands.
@@ -60,6 +61,8 @@ bool setValue(const std::string& name, const Argument& value, CheckOptions& opti
     for (const OptionName& option : kOptionNames) {
         if (named(name, option.shortName, option.longName)) {
             options.*option.field = value;
+            if (option.given != nullptr)
+                options.*option.given = true;
             return true;
         }
     }
@@ -101,6 +104,9 @@ int readOptions(const std::vector<Argument>& arguments, CheckOptions& options) {
             i += 1;
         }
     }
+    // An empty variable where a name was meant leaves a check undone, as a skip does.
+    if (options.internalGiven && options.internaluser.text.empty())
+        options.skipped.push_back("ERROR: The internal user was given empty and is not checked");
     return 0;
 }
 

@@ -18,7 +18,10 @@ struct CheckOptions {
     Argument psqlPath;                        // psql's file, when named: no search then
     bool strict = false;                      // the exit status tells the verdicts
     bool noPassword = false;                  // no prompt: PGPASSWORD or the password file
-    std::vector<std::string> skipped;         // a line for each argument skipped
+    bool internalGiven = false;               // -i was given, empty or not
+    bool psqlGiven = false;                   // --psql was given, empty or not
+    // A line for each argument skipped, and for an internal user given empty.
+    std::vector<std::string> skipped;
 };
 
 // Walks the arguments after the program's name: a flag where a name stands, else a name

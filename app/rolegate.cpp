@@ -2,10 +2,11 @@
 // privileges it needs.
 //
 // Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
-// line was invalid or no text, the password could not be read or handed to psql, the
-// report could not be written, or an error stopped the run. With --strict the status
-// tells the verdicts: 0 every role checked is ready, 1 as above or an argument was
-// skipped, 2 a check could not run, 3 the server answered and a role is not ready.
+// line was invalid or no text, the password could not be read or handed to psql, psql
+// named by --psql cannot run, the report could not be written, or an error stopped the
+// run. With --strict the status tells the verdicts: 0 every role checked is ready, 1 as
+// above or an argument was skipped or given empty, 2 a check could not run, 3 the server
+// answered and a role is not ready.
 
 #include "app/options.h"
 #include "app/usage.h"
@@ -18,6 +19,8 @@
 #include "system/program.h"
 #include "system/text.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <vector>
 
@@ -43,16 +46,11 @@ struct Output {
     bool json = false;
 };
 
-Output outputFor(ReportFormat format) {
-    if (format == ReportFormat::Json)
-        return {&std::cerr, &std::cerr, 2, true};
-    return {};
-}
-
-// The run so far, for the document an error must still end it with.
+// The run so far: what its document tells, however it ends.
 struct Run {
     Output out;
-    bool checksBegan = false;
+    TextForm form;
+    RunFacts facts;
     std::vector<RoleRecord> records;
 };
 
@@ -68,6 +66,29 @@ Platform thisPlatform() {
     if (kCommandLanguage == CommandLanguage::Cmd)
         return {cmdRoleCommand, windowsPsqlSearch()};
     return {shRoleCommand, posixPsqlSearch()};
+}
+
+// Ends the run with `status`. With --format json standard output gets the document,
+// saying why when `kind` tells that the run ended before or outside its checks; one that
+// cannot be written there goes to standard error.
+int finish(Run& run, int status, const std::string& kind = "", const std::string& message = "") {
+    if (!run.out.json)
+        return status;
+    run.facts.errorKind = kind;
+    run.facts.errorMessage = message;
+    if (std::cout << jsonReport(run.records, run.facts, ROLEGATE_VERSION) << std::endl)
+        return status;
+    run.facts.errorKind = "report_not_written";
+    run.facts.errorMessage = kReportNotWritten;
+    std::cerr << kReportNotWritten << std::endl
+              << jsonReport(run.records, run.facts, ROLEGATE_VERSION) << std::endl;
+    return 1;
+}
+
+// Prints `line`, and ends the run with status 1 for the reason `kind`.
+int fail(Run& run, const std::string& kind, const std::string& line) {
+    *run.out.lines << line << std::endl;
+    return finish(run, 1, kind, line);
 }
 
 // The folder part of a program's path, "" for a bare name.
@@ -86,27 +107,34 @@ QueryRun runRoleQuery(RoleCommand roleCommand, const RoleQuery& query) {
     return run;
 }
 
-// psql takes the connection, the password included, from its environment, so that
-// none of it stands on a command line where the command interpreter could act on it
-// or other users of the machine could read it. Returns 1 after saying why when a
-// value does not fit into the environment or a variable cannot be removed from it.
-int exportConnection(const CheckOptions& options, const std::string& password, std::ostream& out) {
-    for (const auto& [name, value] : connectionVariables(options.pguser.text, options.hostname.text,
-                                                         options.port.text, password)) {
-        if (setInheritedVariable(name, value) != 0) {
-            out << "ERROR: Could not hand the connection to psql: " << name
-                << " is too long for the environment" << std::endl;
-            return 1;
-        }
+// psql takes the connection, the password included, from its environment, so that none
+// of it stands on a command line where the command interpreter could act on it or other
+// users could read it. Every other copy of the password is wiped once the environment
+// holds it. Returns 1 with the line that says why when it cannot be handed over.
+int exportConnection(const CheckOptions& options, std::string& password, RunFacts& facts,
+                     std::string& error) {
+    Variables variables = connectionVariables(options.pguser.text, options.hostname.bytes,
+                                              options.port.bytes, password);
+    wipeSecret(password);
+    for (auto& [name, value] : variables) {
+        if (error.empty() && setInheritedVariable(name, value) != 0)
+            error = "ERROR: Could not hand the connection to psql: " + name +
+                    " is too long for the environment";
+        for (const auto& [variable, fact] :
+             {std::pair{"PGHOST", &facts.host}, std::pair{"PGPORT", &facts.port},
+              std::pair{"PGUSER", &facts.user}, std::pair{"PGDATABASE", &facts.database}})
+            if (name == variable)
+                *fact = value;
+        wipeSecret(value);
     }
-    for (const std::string& name : redirectingVariables()) {
-        if (clearInheritedVariable(name) != 0) {
-            out << "ERROR: Could not hand the connection to psql: " << name
-                << " could not be removed from the environment" << std::endl;
-            return 1;
-        }
-    }
-    return 0;
+    for (const std::string& name : redirectingVariables())
+        if (error.empty() && clearInheritedVariable(name) != 0)
+            error = "ERROR: Could not hand the connection to psql: " + name +
+                    " could not be removed from the environment";
+    if (facts.database.empty() && std::getenv("PGDATABASE"))
+        facts.database = std::getenv("PGDATABASE"); // the caller's, kept
+    facts.connectionHanded = error.empty();
+    return error.empty() ? 0 : 1;
 }
 
 // With --strict: 2 when a check could not run, else 3 when a role is not ready.
@@ -121,31 +149,26 @@ int verdictStatus(const std::vector<RoleRecord>& records) {
     return status;
 }
 
-// Writes the JSON document to standard output; 1 when it could not be written.
-int writeJsonReport(const std::vector<RoleRecord>& records) {
-    std::cout << jsonReport(records, ROLEGATE_VERSION) << std::endl;
-    return std::cout ? 0 : 1;
-}
-
 // Prints a role's part of the text report.
-void printRoleText(const RoleRecord& record, const Output& out) {
-    const RoleText text = roleReportText(record);
-    *out.messages << text.messages << std::flush;
-    *out.lines << text.lines << std::flush;
+void printRoleText(const RoleRecord& record, const Run& run) {
+    const RoleText text = roleReportText(record, run.form);
+    *run.out.messages << text.messages << std::flush;
+    *run.out.lines << text.lines << std::flush;
 }
 
 // psql's file: the one named on the command line, or the one found, or the one the
-// user types when none is. Returns 1 after saying why when the named one cannot run.
-int choosePsql(const CheckOptions& options, const PsqlSearch& search, std::ostream& out,
-               std::string& psqlPath) {
-    if (!options.psqlPath.text.empty()) {
-        psqlPath = typedProgramFile(options.psqlPath.text);
-        if (psqlPath.empty() || !isRunnableFile(psqlPath)) {
-            out << "ERROR: The psql named by --psql is no file that can be run: "
-                << options.psqlPath.text << std::endl;
-            return 1;
-        }
-        return 0;
+// user types when none is. Returns 1 with the line that says why when the named one
+// cannot run (an empty name included: the search would reach the path prompt, which
+// would swallow a piped password).
+int choosePsql(const CheckOptions& options, const PsqlSearch& search, Run& run,
+               std::string& psqlPath, std::string& error) {
+    std::ostream& out = *run.out.lines;
+    if (options.psqlGiven) {
+        psqlPath = typedProgramFile(options.psqlPath.bytes);
+        if (psqlPath.empty() || !isRunnableFile(psqlPath))
+            error = "ERROR: The psql named by --psql is no file that can be run: " +
+                    shownBytes(options.psqlPath.bytes, run.form);
+        return error.empty() ? 0 : 1;
     }
     psqlPath = "psql";
     std::vector<std::string> misses;
@@ -173,97 +196,101 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     const std::vector<Argument>& arguments = commandLine.arguments;
     CheckOptions options;
     const int read = readOptions(arguments, options);
-    // Whether a program asked for JSON is known even from bytes that are no text: the
-    // option names are ASCII.
-    if (read == 0)
-        run.out = outputFor(reportFormat(options));
+    // The option names are ASCII: whether a program asked for JSON is known even from a
+    // command line that holds bytes that are no text.
+    if (read == 0 && reportFormat(options) == ReportFormat::Json)
+        run.out = {&std::cerr, &std::cerr, 2, true};
+    run.form = {toLocaleText, localeC1Controls()};
     std::ostream& out = *run.out.lines;
-    for (const Argument& argument : arguments) {
-        if (!argument.isText) {
-            out << kNoText << std::endl;
-            return 1;
-        }
-    }
     if (asksForVersion(arguments)) {
         std::cout << "rolegate " << ROLEGATE_VERSION << std::endl;
         return 0;
     }
+    // The names the server reads must be text; paths (a socket folder, --psql) are bytes.
+    for (const Argument* name : {&options.pguser, &options.mainuser, &options.internaluser})
+        if (!name->isText)
+            return fail(run, "no_text", kNoText);
     const std::string invalid = read == 0 ? validationError(options) : "";
     if (read != 0 || !invalid.empty()) {
         if (!invalid.empty())
             out << invalid << std::endl;
         printUsage(out);
-        return 1;
+        return finish(run, 1, "usage", invalid);
     }
     // A check asked for may be among what was skipped: the report must not pass.
-    for (const std::string& line : options.skipped)
-        out << line << std::endl;
+    std::string skipped;
+    for (const std::string& line : options.skipped) {
+        out << shownText(line, run.form) << std::endl;
+        skipped += (skipped.empty() ? "" : "\n") + line;
+    }
+    run.facts.skipped = options.skipped;
     if (options.strict && !options.skipped.empty())
-        return 1;
+        return finish(run, 1, "skipped", skipped);
 
     // Every command from here on runs in the environment this sets up.
     prepareCommandEnvironment();
     const Platform platform = thisPlatform();
-    std::string psqlPath;
-    if (choosePsql(options, platform.search, out, psqlPath) != 0)
-        return 1;
+    std::string psqlPath, error;
+    if (choosePsql(options, platform.search, run, psqlPath, error) != 0)
+        return fail(run, "psql_not_runnable", error);
 
     std::string password;
-    if (!options.noPassword && readPassword(password, run.out.promptFd) != 0) {
-        out << "Could not enter database password" << std::endl;
-        return 1;
-    }
-    if (exportConnection(options, password, out) != 0)
-        return 1;
+    if (!options.noPassword && readPassword(password, run.out.promptFd) != 0)
+        return fail(run, "password_unreadable", "Could not enter database password");
+    if (exportConnection(options, password, run.facts, error) != 0)
+        return fail(run, "environment", error);
 
-    run.checksBegan = true;
     out << "\n==== COMPLIANT RESULTS ====" << std::endl;
     out << "Validating main user..." << std::endl;
-    const std::string& encoding = commandLine.encoding;
-    run.records.push_back(judgeRole(
-        CheckedUser::Main, options.mainuser.text,
-        runRoleQuery(platform.roleCommand, {psqlPath, options.mainuser.bytes, "", encoding})));
-    printRoleText(run.records.back(), run.out);
+    // The names go as typed where the server knows their character set, else as UTF-8.
+    const bool typed = !commandLine.encoding.empty();
+    const std::string encoding = typed ? commandLine.encoding : "UTF8";
+    const std::string mainRole = typed ? options.mainuser.bytes : options.mainuser.text;
+    run.records.push_back(
+        judgeRole(CheckedUser::Main, options.mainuser.text,
+                  runRoleQuery(platform.roleCommand, {psqlPath, mainRole, "", encoding})));
+    printRoleText(run.records.back(), run);
 
     if (!options.internaluser.text.empty()) {
         const RoleRecord& main = run.records.front();
         out << "\nValidating internal user..." << std::endl;
         // One login per run: a server that did not answer the main user's check, or
         // refused its login, is not asked again (an account may lock after a few).
-        RoleRecord internal = notTriedRecord(options.internaluser.text);
+        RoleRecord internal = notTriedRecord(options.internaluser.text, main);
         if (!couldNotRun(main)) {
-            const RoleQuery query = {psqlPath, options.internaluser.bytes, options.mainuser.bytes,
-                                     encoding};
-            internal = judgeRole(CheckedUser::Internal, options.internaluser.text,
-                                 runRoleQuery(platform.roleCommand, query));
+            const std::string role = typed ? options.internaluser.bytes : options.internaluser.text;
+            internal =
+                judgeRole(CheckedUser::Internal, options.internaluser.text,
+                          runRoleQuery(platform.roleCommand, {psqlPath, role, mainRole, encoding}));
         }
         addAdminOptionWarning(internal, main);
         run.records.push_back(internal);
-        printRoleText(run.records.back(), run.out);
+        printRoleText(run.records.back(), run);
     }
     // A report lost on the way (a full disk, a closed standard output) must not pass
     // for one read: a script finding no FAILED line in an empty file takes the roles
     // for ready.
-    if (!std::cout.flush() || (run.out.json && writeJsonReport(run.records) != 0)) {
+    if (!run.out.json && !std::cout.flush()) {
         std::cerr << kReportNotWritten << std::endl;
         return 1;
     }
-    return options.strict ? verdictStatus(run.records) : 0;
+    return finish(run, options.strict ? verdictStatus(run.records) : 0);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     keepSecretsOutOfDumps();
+    // Unbuffered, so that no buffer of the C library holds the password once it is read.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
     Run run;
     try {
         return checkRoles(readCommandLine(argc, argv), run);
     } catch (...) {
-        *run.out.lines << "Could not check postgres user compliance" << std::endl;
-        // Once the checks began, standard output holds one document, whatever happens:
-        // one without roles, which is never ready.
-        if (run.out.json && run.checksBegan)
-            writeJsonReport({});
-        return 1;
+        try {
+            return fail(run, "internal", "Could not check postgres user compliance");
+        } catch (...) {
+            return 1;
+        }
     }
 }

@@ -7,6 +7,54 @@ namespace {
 const char kMainError[] = "ERROR: Could not execute main user compliant check";
 const char kInternalError[] = "ERROR: Could not execute internal user compliant check";
 
+void appendHex(std::string& text, unsigned value) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    text += "\\x";
+    text.push_back(kDigits[(value >> 4) & 0xF]);
+    text.push_back(kDigits[value & 0xF]);
+}
+
+bool isControl(long c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F);
+}
+
+// `utf8` with every control (a line feed would forge a report line) and every byte of an
+// invalid sequence written \xNN; a backslash stays as it is.
+std::string escapedText(const std::string& utf8) {
+    std::string shown;
+    size_t length = 0;
+    for (size_t at = 0; at < utf8.size(); at += length) {
+        const long c = utf8CodePoint(utf8, at, length);
+        if (c < 0 || isControl(c))
+            appendHex(shown,
+                      c < 0 ? static_cast<unsigned char>(utf8[at]) : static_cast<unsigned>(c));
+        else
+            shown.append(utf8, at, length);
+    }
+    return shown;
+}
+
+// `name` as an SQL identifier that names the role when copied from the report: U&"..."
+// with \XXXX for each control where it holds one.
+std::string shownIdentifier(const std::string& name) {
+    std::string escaped;
+    bool controls = false;
+    size_t length = 0;
+    for (size_t at = 0; at < name.size(); at += length) {
+        const long c = utf8CodePoint(name, at, length);
+        if (c >= 0 && isControl(c)) {
+            static const char kDigits[] = "0123456789ABCDEF";
+            escaped += "\\00";
+            escaped.push_back(kDigits[c >> 4]);
+            escaped.push_back(kDigits[c & 0xF]);
+            controls = true;
+        } else {
+            escaped += c == '\\' ? "\\\\" : c == '"' ? "\"\"" : name.substr(at, length);
+        }
+    }
+    return controls ? "U&\"" + escaped + "\"" : quotedIdentifier(name);
+}
+
 // `text` and a line feed where it has none at its end.
 std::string asLines(const std::string& text) {
     return text.empty() || text.back() == '\n' ? text : text + "\n";
@@ -24,7 +72,7 @@ std::string missingRoleLine(const RoleRecord& record) {
                 " from it only in case. PostgreSQL stores a name written without double "
                 "quotes in lower case (CREATE ROLE Halvern_Main stores halvern_main): give the "
                 "name as it is stored";
-    return line + "\n";
+    return line;
 }
 
 // The line that names what a failed role lacks, and the statement that grants it.
@@ -34,14 +82,28 @@ std::string lacksLine(const RoleRecord& record) {
         names += (names.empty() ? "" : ", ") + attribute;
         grant += " " + attribute;
     }
-    return " - The role lacks " + names + ": ALTER ROLE " + quotedIdentifier(record.nameRead) +
-           grant + "\n";
+    return " - The role lacks " + names + ": ALTER ROLE " + shownIdentifier(record.nameRead) +
+           grant;
+}
+
+// A warning's line (or lines): those that name roles are built again with the names
+// shown as the text report shows them.
+std::string warningLines(const RoleRecord& record, const RoleWarning& warning,
+                         const TextForm& form) {
+    if (warning.code == "name_too_long")
+        return shownText(longNameText(record.name, record.nameRead), form) + "\n";
+    if (warning.code == "no_admin_option")
+        return shownText(adminOptionText(shownIdentifier(record.name),
+                                         shownIdentifier(record.adminRoleName)),
+                         form) +
+               "\n";
+    return warning.text + "\n";
 }
 
 using Json = nlohmann::ordered_json;
 
-const char* verdictName(const RoleRecord& record) {
-    switch (record.verdict) {
+const char* verdictName(Verdict verdict) {
+    switch (verdict) {
     case Verdict::Ok:
         return "ok";
     case Verdict::OkWithWarnings:
@@ -56,38 +118,43 @@ const char* verdictName(const RoleRecord& record) {
     return "not_checked";
 }
 
-Json errorObject(const RoleRecord& record) {
-    const char* kind = nullptr;
-    switch (record.error) {
-    case CheckError::None:
-        return nullptr;
+const char* errorKind(CheckError error) {
+    switch (error) {
     case CheckError::NoAnswer:
-        kind = "no_answer";
-        break;
+        return "no_answer";
     case CheckError::Deadline:
-        kind = "deadline";
-        break;
+        return "deadline";
     case CheckError::NotStarted:
-        kind = "not_started";
-        break;
+        return "not_started";
     case CheckError::NotTried:
-        kind = "not_tried";
+        return "not_tried";
+    case CheckError::None:
         break;
     }
-    return Json{{"kind", kind}, {"message", record.errorMessage}};
+    return "";
+}
+
+// A kind and a message, or null when there is no kind.
+Json errorObject(const std::string& kind, const std::string& message) {
+    if (kind.empty())
+        return nullptr;
+    return Json{{"kind", kind}, {"message", message}};
 }
 
 Json roleObject(const RoleRecord& record) {
     Json role;
     role["check"] = record.check == CheckedUser::Main ? "main" : "internal";
     role["name"] = record.name;
+    role["name_read"] = record.nameReadKnown ? Json(record.nameRead) : Json(nullptr);
     if (record.attributesRead)
         role["exists"] = true;
     else if (record.verdict == Verdict::Missing)
         role["exists"] = false;
     else
         role["exists"] = nullptr;
-    role["verdict"] = verdictName(record);
+    role["verdict"] = verdictName(record.verdict);
+    role["attributes"] = nullptr;
+    role["lacks"] = nullptr;
     if (record.attributesRead) {
         const RoleAttributes& a = record.attributes;
         role["attributes"] = Json{{"superuser", a.superuser},
@@ -97,76 +164,111 @@ Json roleObject(const RoleRecord& record) {
                                   {"password_expired", a.passwordExpired},
                                   {"connection_limit_zero", a.connectionLimitZero}};
         role["lacks"] = record.lacks;
-    } else {
-        role["attributes"] = nullptr;
-        role["lacks"] = nullptr;
     }
     role["warnings"] = Json::array();
     for (const RoleWarning& warning : record.warnings)
         role["warnings"].push_back(Json{{"code", warning.code}, {"text", warning.text}});
-    role["error"] = errorObject(record);
+    role["error"] = errorObject(errorKind(record.error), record.errorMessage);
     return role;
 }
 
 } // namespace
 
-std::string jsonReport(const std::vector<RoleRecord>& records, const std::string& version) {
-    Json report;
-    report["rolegate"] = version;
-    bool ready = !records.empty();
-    Json serverVersion = nullptr;
-    Json roles = Json::array();
-    for (const RoleRecord& record : records) {
-        ready = ready && isReady(record);
-        if (serverVersion.is_null() && !record.serverVersion.empty())
-            serverVersion = record.serverVersion;
-        roles.push_back(roleObject(record));
-    }
-    report["ready"] = ready;
-    report["server_version"] = serverVersion;
-    report["roles"] = roles;
-    return report.dump(2, ' ', true, Json::error_handler_t::replace);
+std::string shownText(const std::string& utf8, const TextForm& form) {
+    const std::string escaped = escapedText(utf8);
+    return form.toLocale ? form.toLocale(escaped) : escaped;
 }
 
-RoleText roleReportText(const RoleRecord& record) {
+std::string shownBytes(const std::string& bytes, const TextForm& form) {
+    std::string shown;
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        const bool c1 = byte >= 0x80 && byte <= 0x9F;
+        const auto next = at + 1 < bytes.size() ? static_cast<unsigned char>(bytes[at + 1]) : 0;
+        if (form.c1 == C1Controls::Utf8 && byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            appendHex(shown, byte);
+            appendHex(shown, next);
+            ++at;
+        } else if ((byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F ||
+                   (form.c1 == C1Controls::Bytes && c1)) {
+            appendHex(shown, byte);
+        } else {
+            shown.push_back(bytes[at]);
+        }
+    }
+    return shown;
+}
+
+RoleText roleReportText(const RoleRecord& record, const TextForm& form) {
     const bool main = record.check == CheckedUser::Main;
     const QueryRun& run = record.run;
-    RoleText text;
-    std::string& lines = text.lines;
+    const std::string output = shownBytes(run.output, form);
+    const std::string messages = asLines(shownBytes(run.messages, form));
+    std::string lines;
     for (const RoleWarning& warning : record.warnings)
         if (warning.code == "name_too_long")
-            lines += warning.text + "\n";
-    const std::string errorLine = std::string(main ? kMainError : kInternalError) + "\n";
+            lines += warningLines(record, warning, form);
+    const std::string failed = lines + (main ? kMainError : kInternalError) + "\n";
     switch (record.error) {
     case CheckError::NotTried:
-        return {lines + errorLine + record.errorMessage + "\n", ""};
+        return {failed + record.errorMessage + "\n", ""};
     case CheckError::Deadline:
         // What psql printed until then, its output and then its messages.
-        return {lines + errorLine + asLines(run.output) + asLines(run.messages) +
-                    deadlineLine(run.seconds) + "\n",
-                ""};
+        return {failed + asLines(output) + messages + deadlineLine(run.seconds) + "\n", ""};
     case CheckError::NotStarted:
     case CheckError::NoAnswer:
         // What psql printed, and what it said of the failure, so that a saved report
         // says why.
-        return {lines + errorLine + run.output + "\n" + asLines(run.messages), ""};
+        return {failed + output + "\n" + messages, ""};
     case CheckError::None:
         break;
     }
     if (record.verdict == Verdict::Missing)
-        return {lines + errorLine + asLines(run.messages) + missingRoleLine(record), ""};
-    text.messages = asLines(run.messages);
+        return {failed + messages + shownText(missingRoleLine(record), form) + "\n", ""};
     lines += std::string(main ? "Main" : "Internal") +
              " PostgreSQL user: " + (record.verdict == Verdict::Failed ? "FAILED" : "OK") + "\n";
     bool first = true;
     for (const RoleWarning& warning : record.warnings) {
         if (warning.code == "name_too_long")
             continue;
-        lines += warning.text + "\n";
+        lines += warningLines(record, warning, form);
         // A failed role's own warning is followed by what it lacks to pass.
         if (first && record.verdict == Verdict::Failed)
-            lines += lacksLine(record);
+            lines += shownText(lacksLine(record), form) + "\n";
         first = false;
     }
-    return text;
+    return {lines, messages};
+}
+
+std::string jsonReport(const std::vector<RoleRecord>& records, const RunFacts& run,
+                       const std::string& version) {
+    bool ready = !records.empty() && run.skipped.empty() && run.errorKind.empty();
+    Json serverVersion = nullptr, versionNum = nullptr, address = nullptr, port = nullptr;
+    Json roles = Json::array();
+    for (const RoleRecord& record : records) {
+        ready = ready && isReady(record);
+        if (serverVersion.is_null() && !record.serverVersion.empty())
+            serverVersion = record.serverVersion;
+        if (versionNum.is_null() && record.serverVersionNum >= 0)
+            versionNum = record.serverVersionNum;
+        if (address.is_null() && !record.serverAddress.empty())
+            address = record.serverAddress;
+        if (port.is_null() && record.serverPort >= 0)
+            port = record.serverPort;
+        roles.push_back(roleObject(record));
+    }
+    Json report;
+    report["rolegate"] = version;
+    report["ready"] = ready;
+    report["server_version"] = serverVersion;
+    report["server_version_num"] = versionNum;
+    report["connection"] = nullptr;
+    if (run.connectionHanded)
+        report["connection"] =
+            Json{{"host", run.host},         {"port", run.port},          {"user", run.user},
+                 {"database", run.database}, {"server_address", address}, {"server_port", port}};
+    report["skipped"] = run.skipped;
+    report["roles"] = roles;
+    report["error"] = errorObject(run.errorKind, run.errorMessage);
+    return report.dump(2, ' ', true, Json::error_handler_t::replace);
 }

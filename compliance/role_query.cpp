@@ -31,6 +31,10 @@ const char kQueryBeforeRole[] =
     "'USAGE WITH ADMIN OPTION') then 'HOLDSADMINTRUE' else 'HOLDSADMINFALSE' end as mainadmin, "
     "pg_catalog.concat('SERVERVERSION', pg_catalog.encode(pg_catalog.convert_to("
     "pg_catalog.current_setting('server_version'), 'UTF8'), 'hex')) as server, "
+    "pg_catalog.concat('VERSIONNUM', pg_catalog.current_setting('server_version_num')) as "
+    "versionnum, pg_catalog.concat('SERVERADDR', pg_catalog.encode(pg_catalog.convert_to("
+    "pg_catalog.host(pg_catalog.inet_server_addr()), 'UTF8'), 'hex')) as address, "
+    "pg_catalog.concat('SERVERPORT', pg_catalog.inet_server_port()) as port, "
     "pg_catalog.concat('NAMEREAD', pg_catalog.encode(pg_catalog.convert_to(v.n::pg_catalog.text, "
     "'UTF8'), 'hex')) as nameread, case when pg_catalog.octet_length(v.t) "
     "OPERATOR(pg_catalog.>) 63 then 'NAMECUTTRUE' else 'NAMECUTFALSE' end as namecut, "
@@ -168,11 +172,16 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
     };
     const std::string host =
         isBracketedIpv6(hostname) ? hostname.substr(1, hostname.size() - 2) : hostname;
-    Variables variables = {{"PGHOST", host}, {"PGPORT", port}, {"PGUSER", pguser}};
+    // Room for all at once: a vector that grows would leave copies of the password behind.
+    Variables variables;
+    variables.reserve(8);
+    variables.emplace_back("PGHOST", host);
+    variables.emplace_back("PGPORT", port);
+    variables.emplace_back("PGUSER", pguser);
     // An installer or CI job hands its secret through PGPASSWORD and types nothing; an
     // empty one leaves libpq to its password file.
     if (!password.empty() || !callerSet("PGPASSWORD"))
-        variables.push_back({"PGPASSWORD", password});
+        variables.emplace_back("PGPASSWORD", password);
     // pg_roles is the same in every database of a server: the user's choice of one
     // (a pooler's entry, a renamed or closed postgres database) is kept.
     if (!callerSet("PGDATABASE"))

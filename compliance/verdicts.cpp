@@ -6,8 +6,6 @@
 
 namespace {
 
-const char kNotTried[] =
-    "The check was not tried, since the main user's check could not connect to the server";
 const char kOkWithWarnings[] =
     "WARNINGS: \n"
     " - Your user doesn't have SUPERUSER privilege\n"
@@ -108,6 +106,18 @@ void judgeInternalUser(RoleRecord& record) {
     }
 }
 
+// The decimal number that follows the first `marker` in the output, or -1.
+long numberAfter(const std::string& output, const std::string& marker) {
+    const size_t at = output.find(marker);
+    if (at == std::string::npos)
+        return -1;
+    long number = -1;
+    for (size_t i = at + marker.size();
+         i < output.size() && output[i] >= '0' && output[i] <= '9' && number < 100000000; ++i)
+        number = (number < 0 ? 0 : number * 10) + (output[i] - '0');
+    return number;
+}
+
 // The message of a check that could not run: psql's, or else what it printed.
 std::string noAnswerMessage(const QueryRun& run) {
     std::string message = withoutLineEnds(run.messages);
@@ -116,24 +126,50 @@ std::string noAnswerMessage(const QueryRun& run) {
     return message.empty() ? "psql printed no answer to the query" : message;
 }
 
+// The server's version, and where it answered; also for a role it does not have.
+void readServerFacts(const std::string& output, RoleRecord& record) {
+    const std::vector<std::string> versions = hexAfter(output, "SERVERVERSION");
+    const std::vector<std::string> addresses = hexAfter(output, "SERVERADDR");
+    if (!versions.empty())
+        record.serverVersion = versions.front();
+    if (!addresses.empty())
+        record.serverAddress = addresses.front();
+    record.serverVersionNum = numberAfter(output, "VERSIONNUM");
+    record.serverPort = numberAfter(output, "SERVERPORT");
+}
+
 } // namespace
+
+std::string longNameText(const std::string& name, const std::string& nameRead) {
+    const std::string longest = std::to_string(kLongestName);
+    return "WARNING: The name \"" + name + "\" is longer than " + longest +
+           " bytes, and PostgreSQL reads only its first " + longest +
+           " bytes: the role checked is \"" + nameRead + "\"";
+}
+
+std::string adminOptionText(const std::string& internal, const std::string& main) {
+    return "WARNING: The main user holds no ADMIN OPTION on the internal user: on PostgreSQL 16 "
+           "and later it cannot alter, grant or drop it. To let it, run: GRANT " +
+           internal + " TO " + main + " WITH ADMIN OPTION";
+}
 
 RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun& run) {
     RoleRecord record;
     record.check = check;
     record.name = name;
     record.run = run;
-    // The server says which name it read; without its answer the name is cut here alike.
+    // The server says which name it read, and whether it cut it: a cut leaves the first
+    // characters of the name. Without its answer the name is cut here alike.
     const std::vector<std::string> read = hexAfter(run.output, "NAMEREAD");
-    const bool cut =
-        read.empty() ? name.size() > kLongestName : hasMarker(run.output, "NAMECUTTRUE");
+    record.nameReadKnown = !read.empty();
     record.nameRead = read.empty() ? nameAsRead(name) : read.front();
+    const bool cut = read.empty()
+                         ? name.size() > kLongestName
+                         : hasMarker(run.output, "NAMECUTTRUE") &&
+                               record.nameRead.size() < name.size() &&
+                               name.compare(0, record.nameRead.size(), record.nameRead) == 0;
     if (cut)
-        record.warnings.push_back(
-            {"name_too_long",
-             "WARNING: The name \"" + name + "\" is longer than " + std::to_string(kLongestName) +
-                 " bytes, and PostgreSQL reads only its first " + std::to_string(kLongestName) +
-                 " bytes: the role checked is \"" + record.nameRead + "\""});
+        record.warnings.push_back({"name_too_long", longNameText(name, record.nameRead)});
     if (run.end == CommandEnd::NotStarted) {
         record.error = CheckError::NotStarted;
         record.errorMessage = withoutLineEnds(run.output);
@@ -153,9 +189,7 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
         record.errorMessage = noAnswerMessage(run);
         return record;
     }
-    const std::vector<std::string> versions = hexAfter(run.output, "SERVERVERSION");
-    if (!versions.empty())
-        record.serverVersion = versions.front();
+    readServerFacts(run.output, record);
     if (!answered) {
         record.verdict = Verdict::Missing;
         record.otherCaseNames = hexAfter(run.output, "OTHERCASE");
@@ -172,13 +206,16 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
     return record;
 }
 
-RoleRecord notTriedRecord(const std::string& name) {
+RoleRecord notTriedRecord(const std::string& name, const RoleRecord& main) {
     RoleRecord record;
     record.check = CheckedUser::Internal;
     record.name = name;
     record.nameRead = nameAsRead(name);
     record.error = CheckError::NotTried;
-    record.errorMessage = kNotTried;
+    // Whether a login or the connection was refused only psql's translated words tell.
+    record.errorMessage = std::string("The check was not tried, since the main user's check ") +
+                          (main.error == CheckError::Deadline ? "was stopped at the deadline"
+                                                              : "got no answer from the server");
     return record;
 }
 
@@ -189,12 +226,9 @@ void addAdminOptionWarning(RoleRecord& internal, const RoleRecord& main) {
     if (main.verdict != Verdict::OkWithWarnings || !internal.attributesRead ||
         !internal.adminRule || internal.holdsAdmin || internal.nameRead == main.nameRead)
         return;
-    internal.warnings.push_back(
-        {"no_admin_option",
-         "WARNING: The main user holds no ADMIN OPTION on the internal user: on PostgreSQL 16 "
-         "and later it cannot alter, grant or drop it. To let it, run: GRANT " +
-             quotedIdentifier(internal.name) + " TO " + quotedIdentifier(main.name) +
-             " WITH ADMIN OPTION"});
+    internal.adminRoleName = main.name;
+    internal.warnings.push_back({"no_admin_option", adminOptionText(quotedIdentifier(internal.name),
+                                                                    quotedIdentifier(main.name))});
 }
 
 bool couldNotRun(const RoleRecord& record) {

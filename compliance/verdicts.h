@@ -49,17 +49,22 @@ struct RoleRecord {
     CheckError error = CheckError::None;
     std::string errorMessage;  // psql's or the tool's, when the check could not run
     std::string serverVersion; // "" when the server did not answer
+    long serverVersionNum = -1;
+    std::string serverAddress; // "" over a Unix socket, or when the server did not answer
+    long serverPort = -1;
+    bool nameReadKnown = false; // the server said which name it read
     QueryRun run;
     std::vector<std::string> otherCaseNames; // of a missing role
     bool adminRule = false;                  // the server is 16 or later
     bool holdsAdmin = false;                 // the main user holds ADMIN OPTION on it
+    std::string adminRoleName;               // the main user, in the no_admin_option warning
 };
 
 // Judges the role named `name` from its query's run.
 RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun& run);
 
-// The internal user's record when its check was not tried.
-RoleRecord notTriedRecord(const std::string& name);
+// The internal user's record when its check was not tried after the main user's.
+RoleRecord notTriedRecord(const std::string& name, const RoleRecord& main);
 
 // Warns on the internal user's record when the main user passes without SUPERUSER on a
 // server of 16 or later and holds no ADMIN OPTION on it, so cannot alter or drop it.
@@ -69,6 +74,11 @@ void addAdminOptionWarning(RoleRecord& internal, const RoleRecord& main);
 bool couldNotRun(const RoleRecord& record);
 // Whether the role passes, with or without warnings, and can log in.
 bool isReady(const RoleRecord& record);
+
+// The texts of the warnings that name roles: a name cut to 63 bytes, and the statement
+// that gives the main user ADMIN OPTION on the internal user (names as identifiers).
+std::string longNameText(const std::string& name, const std::string& nameRead);
+std::string adminOptionText(const std::string& internal, const std::string& main);
 
 // The line that ends a check stopped after `seconds`.
 std::string deadlineLine(int seconds);

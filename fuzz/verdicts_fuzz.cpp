@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     addAdminOptionWarning(internal, main);
     if (main.attributesRead != answered || internal.attributesRead != answered)
         std::abort();
-    roleReportText(main);
-    roleReportText(internal);
+    roleReportText(main, TextForm{});
+    roleReportText(internal, TextForm{});
 
     // A FALSE marker always wins over its TRUE twin.
     if ((main.attributes.login && output.find("LOGINFALSE") != std::string::npos) ||
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
 
     // Every document parses, is ASCII, and says ready only for roles that pass.
-    const std::string text = jsonReport({main, internal}, "0");
+    const std::string text = jsonReport({main, internal}, RunFacts{}, "0");
     for (unsigned char c : text)
         if (c >= 0x80)
             std::abort();

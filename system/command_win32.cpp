@@ -5,11 +5,57 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
+#include <vector>
 #include <windows.h>
 
 const CommandLanguage kCommandLanguage = CommandLanguage::Cmd;
 
 namespace {
+
+// The variables set for the commands, each "NAME=value": handed to each command in its
+// environment block, never set in this process's own, so that it holds a value such as
+// the password once. This process's environment is the one other state it adds to.
+std::vector<std::wstring> gVariables;
+
+void wipe(std::wstring& text) {
+    SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
+    text.clear();
+}
+
+// Removes the variable `name` from gVariables (names compare without case, as Windows's).
+void forget(const std::wstring& name) {
+    for (auto at = gVariables.begin(); at != gVariables.end();) {
+        if (_wcsnicmp(at->c_str(), (name + L"=").c_str(), name.size() + 1) == 0) {
+            wipe(*at);
+            at = gVariables.erase(at);
+        } else {
+            ++at;
+        }
+    }
+}
+
+// This process's environment with gVariables in place of any of the same names: each
+// "NAME=value" ended by a zero, and one more zero at the end.
+std::wstring environmentBlock() {
+    std::wstring block;
+    wchar_t* const own = GetEnvironmentStringsW();
+    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1) {
+        const wchar_t* const equals = wcschr(entry + 1, L'=');
+        const size_t name = equals ? static_cast<size_t>(equals - entry) + 1 : 0;
+        bool replaced = false;
+        for (const std::wstring& variable : gVariables)
+            replaced = replaced || (name > 0 && _wcsnicmp(entry, variable.c_str(), name) == 0);
+        if (!replaced)
+            block.append(entry).push_back(L'\0');
+    }
+    if (own)
+        FreeEnvironmentStringsW(own);
+    for (const std::wstring& variable : gVariables)
+        block.append(variable).push_back(L'\0');
+    block.push_back(L'\0');
+    return block;
+}
 
 // The most characters an environment variable's value holds on Windows, its
 // terminating zero included.
@@ -132,10 +178,13 @@ bool startCmd(const std::string& command, const std::string& programFolder, HAND
     startup.hStdOutput = outputEnd.handle;
     startup.hStdError = errorsEnd.handle ? errorsEnd.handle : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started = {};
+    std::wstring environment = environmentBlock();
     // Suspended until it is in the job, so that nothing it starts escapes the job.
     const BOOL created =
-        CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                       nullptr, startIn.empty() ? nullptr : startIn.c_str(), &startup, &started);
+        CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                       startIn.empty() ? nullptr : startIn.c_str(), &startup, &started);
+    wipe(environment);
     for (OwnedHandle* end : {&outputEnd, &errorsEnd}) {
         if (end->handle)
             CloseHandle(end->handle);
@@ -186,16 +235,24 @@ int setInheritedVariable(const std::string& name, const std::string& value) {
     // Wide, so that every program started sees the value in its own code page, as it
     // sees its command line; a value too long for the environment is not cut short.
     std::wstring wideName, wideValue;
-    if (toWide(name, wideName) != 0 || toWide(value, wideValue) != 0 ||
-        wideValue.size() >= kMostVariableCharacters)
-        return 1;
-    return SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str()) ? 0 : 1;
+    const bool fits = toWide(name, wideName) == 0 && toWide(value, wideValue) == 0 &&
+                      wideValue.size() < kMostVariableCharacters;
+    if (fits) {
+        forget(wideName);
+        std::wstring entry; // built in place: a temporary would leave a copy behind
+        entry.reserve(wideName.size() + wideValue.size() + 8);
+        entry.append(wideName).append(L"=").append(wideValue);
+        gVariables.push_back(std::move(entry));
+    }
+    wipe(wideValue);
+    return fits ? 0 : 1;
 }
 
 int clearInheritedVariable(const std::string& name) {
     std::wstring wideName;
     if (toWide(name, wideName) != 0)
         return 1;
+    forget(wideName);
     return SetEnvironmentVariableW(wideName.c_str(), nullptr) ||
                    GetLastError() == ERROR_ENVVAR_NOT_FOUND
                ? 0

@@ -6,12 +6,21 @@
 
 LineRead readByteLine(std::string& line) {
     std::string text;
+    text.reserve(256);
     int c = EOF;
     bool any = false;
     while ((c = std::getchar()) != EOF) {
         any = true;
         if (c == '\n')
             break;
+        // A full buffer moves into one twice its size and is wiped: it may hold a password.
+        if (text.size() == text.capacity()) {
+            std::string larger;
+            larger.reserve(2 * text.capacity());
+            larger.append(text);
+            wipeSecret(text);
+            text.swap(larger);
+        }
         text.push_back(static_cast<char>(c));
     }
     if (c == EOF && std::ferror(stdin))

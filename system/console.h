@@ -16,3 +16,7 @@ int readPassword(std::string& password, int promptFd);
 // No core file (psql inherits the limit) and, on Linux, no reading of this process's
 // memory by others of the user: the password is in it.
 void keepSecretsOutOfDumps();
+
+// Overwrites every byte `secret` holds, in a way the compiler may not leave out, and
+// empties it.
+void wipeSecret(std::string& secret);

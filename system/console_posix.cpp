@@ -1,3 +1,4 @@
+#define __STDC_WANT_LIB_EXT1__ 1 // memset_s on macOS
 #include "system/console.h"
 
 #include "system/internal.h"
@@ -6,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <string.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -206,4 +208,14 @@ void keepSecretsOutOfDumps() {
 #ifdef __linux__
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 #endif
+}
+
+void wipeSecret(std::string& secret) {
+    secret.resize(secret.capacity());
+#ifdef __APPLE__
+    memset_s(&secret[0], secret.size(), 0, secret.size());
+#else
+    explicit_bzero(&secret[0], secret.size());
+#endif
+    secret.clear();
 }

@@ -116,3 +116,9 @@ void keepSecretsOutOfDumps() {
     // Windows writes no core file of a console program unless the machine's owner set
     // up crash dumps for it; there is nothing for a program to switch off.
 }
+
+void wipeSecret(std::string& secret) {
+    secret.resize(secret.capacity());
+    SecureZeroMemory(&secret[0], secret.size());
+    secret.clear();
+}

@@ -1,6 +1,7 @@
 #include "system/text.h"
 
 #include <cctype>
+#include <climits>
 #include <clocale>
 #include <cstring>
 #include <cwchar>
@@ -8,24 +9,6 @@
 #include <sstream>
 
 namespace {
-
-void appendUtf8(char32_t c, std::string& text) {
-    if (c < 0x80) {
-        text.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        text.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 // Whether mbrtowc gives Unicode code points whatever the locale's character set (glibc
 // does; macOS does not for Shift JIS, GBK and the like, where only the bytes of ASCII
@@ -57,7 +40,7 @@ bool localeToUtf8(const char* bytes, std::string& text) {
         if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2) || used == 0 ||
             static_cast<unsigned long>(c) > 0x10FFFF || (!kWideIsUnicode && c >= 0x80))
             return false;
-        appendUtf8(static_cast<char32_t>(c), text);
+        appendUtf8(static_cast<long>(c), text);
         at += used;
     }
     return true;
@@ -89,34 +72,82 @@ std::string serverEncoding(const char* codeset) {
     return "";
 }
 
+// Sets LC_CTYPE from the environment and tells whether it is taken as UTF-8: a UTF-8
+// locale, or the C locale, where nothing says what the bytes are and UTF-8 is what they
+// are on nearly every system today. false when no such locale is installed.
+bool useLocale(bool& utf8) {
+    if (std::setlocale(LC_CTYPE, "") == nullptr)
+        return false;
+    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+    utf8 = locale == "C" || locale == "POSIX" || std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    return true;
+}
+
+bool isUtf8(const std::string& text) {
+    size_t length = 0;
+    for (size_t at = 0; at < text.size(); at += length)
+        if (utf8CodePoint(text, at, length) < 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 CommandLine readCommandLine(int argc, char* argv[]) {
     CommandLine line;
     for (int i = 0; i < argc; ++i)
         line.arguments.push_back({argv[i], argv[i], true});
-    if (std::setlocale(LC_CTYPE, "") == nullptr)
-        return line; // no such locale here: the C locale stays, and the bytes with it
-    // In the C locale nothing says what the bytes are, and UTF-8 is what they are on
-    // nearly every system today: they are taken as they are, as in a UTF-8 locale.
-    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
-    const char* const codeset = nl_langinfo(CODESET);
-    if (locale != "C" && locale != "POSIX" && std::strcmp(codeset, "UTF-8") != 0) {
-        const std::string encoding = serverEncoding(codeset);
-        for (int i = 1; i < argc; ++i) {
-            Argument& argument = line.arguments[static_cast<size_t>(i)];
-            argument.isText = localeToUtf8(argv[i], argument.text);
-            if (!argument.isText)
-                argument.text = argv[i];
-            // The server's conversion tables decide what bytes it knows the set of mean.
-            if (encoding.empty())
-                argument.bytes = argument.text;
-        }
-        if (!encoding.empty())
-            line.encoding = encoding;
+    bool utf8 = true;
+    if (!useLocale(utf8))
+        utf8 = true; // no such locale here: as in the C locale
+    if (!utf8)
+        line.encoding = serverEncoding(nl_langinfo(CODESET));
+    for (int i = 1; i < argc; ++i) {
+        Argument& argument = line.arguments[static_cast<size_t>(i)];
+        argument.isText = utf8 ? isUtf8(argument.bytes) : localeToUtf8(argv[i], argument.text);
+        if (!argument.isText)
+            argument.text = argv[i];
     }
     std::setlocale(LC_CTYPE, "C");
     return line;
+}
+
+std::string toLocaleText(const std::string& utf8) {
+    bool isUtf8Locale = true;
+    std::string text;
+    if (!useLocale(isUtf8Locale) || isUtf8Locale) {
+        text = utf8;
+    } else {
+        std::mbstate_t state{};
+        size_t length = 0;
+        for (size_t at = 0; at < utf8.size(); at += length) {
+            const long c = utf8CodePoint(utf8, at, length);
+            char bytes[MB_LEN_MAX];
+            size_t size = static_cast<size_t>(-1);
+            // ASCII as PostgreSQL reads it, whatever the C library maps its bytes to.
+            if (c >= 0 && c < 0x80)
+                text.push_back(static_cast<char>(c));
+            else if (c >= 0 && kWideIsUnicode &&
+                     (size = std::wcrtomb(bytes, static_cast<wchar_t>(c), &state)) !=
+                         static_cast<size_t>(-1))
+                text.append(bytes, size);
+            else
+                text.push_back('?');
+        }
+    }
+    std::setlocale(LC_CTYPE, "C");
+    return text;
+}
+
+C1Controls localeC1Controls() {
+    bool utf8 = true;
+    const bool known = useLocale(utf8);
+    const std::string encoding = known && !utf8 ? serverEncoding(nl_langinfo(CODESET)) : "";
+    std::setlocale(LC_CTYPE, "C");
+    if (!known || utf8)
+        return C1Controls::Utf8;
+    const bool iso8859 = encoding.rfind("LATIN", 0) == 0 || encoding.rfind("ISO_8859_", 0) == 0;
+    return iso8859 ? C1Controls::Bytes : C1Controls::None;
 }
 
 std::string systemOutputText(const std::string& output) {

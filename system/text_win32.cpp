@@ -89,3 +89,11 @@ std::string systemOutputText(const std::string& output) {
         return output;
     return text;
 }
+
+std::string toLocaleText(const std::string& utf8) {
+    return utf8;
+}
+
+C1Controls localeC1Controls() {
+    return C1Controls::Utf8;
+}

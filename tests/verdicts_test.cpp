@@ -19,7 +19,7 @@ RoleRecord judged(CheckedUser user, const std::string& output, const std::string
 
 // The role's lines in the text report.
 std::string printed(const RoleRecord& record) {
-    return roleReportText(record).lines;
+    return roleReportText(record, TextForm{}).lines;
 }
 
 // The main user's report; `answered` whether the output holds a verdict.
@@ -178,7 +178,7 @@ TEST(JsonReport, RecordsAsTheStableNames) {
     const RoleRecord internal =
         judgeRole(CheckedUser::Internal, "int\xFF",
                   QueryRun{CommandEnd::Finished, "", "FATAL:  \xE9t\xE9", 20});
-    const std::string text = jsonReport({main, internal}, "1.2.3");
+    const std::string text = jsonReport({main, internal}, RunFacts{}, "1.2.3");
     for (unsigned char c : text)
         EXPECT_TRUE(c < 0x80) << text;
     const nlohmann::json report = nlohmann::json::parse(text);
