@@ -44,11 +44,12 @@ dpkg-deb -x "$deb" "$work/deb"
 cmp -s "$work/deb/usr/bin/rolegate" "$release/rolegate" || fail "$deb holds another rolegate than $release/rolegate"
 gzip -t "$work/deb/usr/share/man/man1/rolegate.1.gz" || fail "the man page in $deb is no gzip file"
 
-[ "$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')" = "README.txt rolegate.exe " ] ||
-    fail "$zip should hold exactly rolegate.exe and README.txt"
+[ "$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')" = "rolegate.exe rolegate.txt " ] ||
+    fail "$zip should hold exactly rolegate.exe and rolegate.txt"
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$zip")
 cmp -s "$work/zip/rolegate.exe" "$release/rolegate.exe" || fail "$zip holds another rolegate.exe than $release/rolegate.exe"
+grep -q $'^EXIT STATUS\r$' "$work/zip/rolegate.txt" || fail "$zip holds no manual with CR LF lines"
 
 # The version resource: its strings are UTF-16, each value following its name.
 resource=$(strings -el "$release/rolegate.exe" | tr '\n' '|')

@@ -3,7 +3,7 @@
 #   rolegate                           the Linux executable, stripped
 #   rolegate.exe                       the Windows executable, stripped
 #   rolegate_VERSION_ARCH.deb          usr/bin/rolegate and the man page
-#   rolegate-VERSION-windows-x64.zip   rolegate.exe and README.txt
+#   rolegate-VERSION-windows-x64.zip   rolegate.exe and the manual as rolegate.txt
 #   SHA256SUMS                         their sums; `sha256sum -c SHA256SUMS` checks them
 #
 # The same commit gives the same bytes in every one of these files, whatever the folder
@@ -26,7 +26,7 @@ out=$(cd "$1" && pwd)
 [ -z "$(ls -A "$out")" ] || fail "$out is not empty"
 cd "$root"
 
-for tool in cmake dpkg-deb dpkg dpkg-shlibdeps gzip zip sha256sum x86_64-w64-mingw32-g++-posix; do
+for tool in cmake dpkg-deb dpkg dpkg-shlibdeps groff gzip zip sha256sum x86_64-w64-mingw32-g++-posix; do
     command -v "$tool" > /dev/null || fail "$tool is missing"
 done
 

@@ -1,5 +1,6 @@
 #include "compliance/verdicts.h"
 
+#include "app/options.h"
 #include "compliance/reports.h"
 #include "compliance/role_query.h"
 
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fstream>
+#include <set>
 #include <string>
 
 namespace {
@@ -202,5 +205,59 @@ TEST(JsonReport, RecordsAsTheStableNames) {
     EXPECT_EQ(i["error"]["kind"], "no_answer");
     EXPECT_EQ(i["error"]["message"], "FATAL:  \xEF\xBF\xBDt\xEF\xBF\xBD");
 }
+
+#ifdef ROLEGATE_MANUAL
+// The part of the manual page under the heading `section`, up to the next one.
+std::string manualSection(const std::string& section) {
+    std::ifstream file(ROLEGATE_MANUAL);
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    const size_t from = text.find(".SH " + section + "\n");
+    EXPECT_NE(from, std::string::npos) << section;
+    return from == std::string::npos ? "" : text.substr(from, text.find("\n.SH ", from + 1) - from);
+}
+
+// Every key of `value`, and of what it holds, into `names`.
+void collectNames(const nlohmann::json& value, std::set<std::string>& names) {
+    if (value.is_object())
+        for (const auto& [key, member] : value.items()) {
+            names.insert(key);
+            collectNames(member, names);
+        }
+    if (value.is_array())
+        for (const nlohmann::json& member : value)
+            collectNames(member, names);
+}
+
+// The manual names every option, every exit status and every name of the JSON report.
+TEST(Manual, NamesEveryOptionExitStatusAndJsonName) {
+    const std::string options = manualSection("OPTIONS") + manualSection("SYNOPSIS");
+    for (std::string name : optionNames()) {
+        for (size_t at = 0; (at = name.find('-', at)) != std::string::npos; at += 2)
+            name.insert(at, "\\");
+        EXPECT_NE(options.find(name), std::string::npos) << name;
+    }
+    const std::string statuses = manualSection("EXIT STATUS");
+    for (const char* status : {"0", "1", "2", "3"})
+        EXPECT_NE(statuses.find(".B " + std::string(status) + "\n"), std::string::npos) << status;
+
+    // A document that holds every name: each role answered, with an error, and warned.
+    RoleRecord main = judged(CheckedUser::Main,
+                             "SUPERUSERFALSE CREATEDBTRUE CREATEROLETRUE LOGINTRUE "
+                             "SERVERVERSION3136 VERSIONNUM160004 SERVERADDR31 SERVERPORT5432 "
+                             "NAMEREAD6d ADMINRULETRUE HOLDSADMINFALSE",
+                             "m");
+    main.error = CheckError::NoAnswer;
+    RunFacts facts;
+    facts.connectionHanded = true;
+    facts.errorKind = "usage";
+    const nlohmann::json document = nlohmann::json::parse(jsonReport({main}, facts, "1"));
+    std::set<std::string> names;
+    collectNames(document, names);
+    EXPECT_GT(names.size(), 25u);
+    const std::string json = manualSection("JSON REPORT");
+    for (const std::string& name : names)
+        EXPECT_NE(json.find(name), std::string::npos) << name;
+}
+#endif
 
 } // namespace
