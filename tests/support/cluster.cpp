@@ -6,11 +6,14 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -80,9 +83,26 @@ int bindLoopbackPort(std::string& port) {
 }
 
 int newestInstalledPsqlVersion() {
+    const auto installed = [](int version) {
+        return access(("/usr/lib/postgresql/" + std::to_string(version) + "/bin/psql").c_str(),
+                      X_OK) == 0;
+    };
     for (int version = 16; version >= 12; --version)
-        if (access(("/usr/lib/postgresql/" + std::to_string(version) + "/bin/psql").c_str(),
-                   X_OK) == 0)
+        if (installed(version))
+            return version;
+    // Then the releases after 16, newest first, as the folders there are named: digits
+    // only, no leading zero, at most three of them.
+    std::vector<int> newer;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.empty() && name.size() <= 3 && name[0] != '0' &&
+            name.find_first_not_of("0123456789") == std::string::npos && std::stoi(name) > 16)
+            newer.push_back(std::stoi(name));
+    }
+    std::sort(newer.begin(), newer.end(), std::greater<int>());
+    for (int version : newer)
+        if (installed(version))
             return version;
     return 0;
 }

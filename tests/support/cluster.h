@@ -42,8 +42,8 @@ class ClusterEnvironment : public ::testing::Environment {
 // A socket bound to a free loopback port, not yet listening; `port` is set to it.
 int bindLoopbackPort(std::string& port);
 
-// The newest PostgreSQL from 16 down to 12 whose psql is installed under
-// /usr/lib/postgresql, or 0.
+// The major of the psql under /usr/lib/postgresql that the tool finds there, or 0: the
+// newest of 16 down to 12, else the newest after 16.
 int newestInstalledPsqlVersion();
 
 // A server that takes the login and then never answers: a proxy on a free loopback
