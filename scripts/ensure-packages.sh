@@ -47,6 +47,7 @@ test  npm                          command  npm
 test  nodejs                       command  node
 test  llvm                         command  llvm-objdump
 test  openssl                      command  openssl
+test  man-db                       command  man
 test  groff-base                   command  groff
 TABLE
 

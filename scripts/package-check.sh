@@ -64,9 +64,8 @@ status=0
 usage=$(/usr/bin/rolegate) || status=$?
 [ "$status" -eq 1 ] || fail "installed rolegate without arguments exited $status, not 1"
 [ "$(head -n 1 <<< "$usage")" = "Usage:" ] || fail "installed rolegate printed no usage: $usage"
-if command -v man > /dev/null; then
-    man /usr/share/man/man1/rolegate.1.gz 2> /dev/null | grep -q '^EXIT STATUS' ||
-        fail "the installed man page does not render"
-fi
+command -v man > /dev/null || fail "no man to render the man page with (scripts/ensure-packages.sh test installs man-db)"
+man /usr/share/man/man1/rolegate.1.gz 2> /dev/null | grep -q '^EXIT STATUS' ||
+    fail "the installed man page does not render"
 echo "package-check: $(basename "$deb") and $(basename "$zip") are complete and match SHA256SUMS;" \
     "rolegate.exe names itself $version; the installed rolegate prints its usage"

@@ -61,20 +61,25 @@ TEST(RunCommand, ExitStatusIsIgnored) {
 }
 
 // A command that finished while this process was stopped (Ctrl-Z, then fg after the
-// deadline) counts as finished, with its output.
+// deadline) counts as finished, with its output. The deadline leaves a loaded machine
+// ample time to start the shell that stops the process.
 TEST(RunCommand, FinishedWhileStoppedPastTheDeadlineCounts) {
+    const int deadlineSeconds = 5;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::string output;
         const std::string stopMe = "printf done; kill -STOP " + std::to_string(getpid());
-        const CommandEnd end = runCommandWithin(stopMe, 1, output);
-        _exit(end == CommandEnd::Finished && output == "done" ? 0 : 10 + static_cast<int>(end));
+        const CommandEnd result = runCommandWithin(stopMe, deadlineSeconds, output);
+        _exit(result == CommandEnd::Finished && output == "done" ? 0
+                                                                 : 10 + static_cast<int>(result));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
     ASSERT_TRUE(WIFSTOPPED(status));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Its deadline began before it stopped: held stopped this long, it has passed.
+    std::this_thread::sleep_for(std::chrono::seconds(deadlineSeconds) +
+                                std::chrono::milliseconds(500));
     kill(child, SIGCONT);
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -65,21 +65,34 @@ TEST(RunCommand, LongLinesArriveWholeAndInOrder) {
 }
 
 TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
-    // A second cmd.exe, started by the first, would leave a file after about three seconds.
-    const std::string marker = besideThisProgram("outlived-the-deadline.txt");
-    DeleteFileA(marker.c_str());
-    const std::string late = "cmd /c \"ping -n 4 127.0.0.1 >nul & echo late>\"" + marker + "\"\"";
+    // A second cmd.exe, started by the first, leaves one file at once and another about
+    // eight seconds later, long after the deadline of 3 s.
+    const std::string early = besideThisProgram("started-before-the-deadline.txt");
+    const std::string late = besideThisProgram("outlived-the-deadline.txt");
+    DeleteFileA(early.c_str());
+    DeleteFileA(late.c_str());
+    const std::string second = "cmd /c \"echo started>\"" + early +
+                               "\"& ping -n 9 127.0.0.1 >nul & echo late>\"" + late + "\"\"";
     std::string output;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runCommandWithin("echo early& " + late, 1, output), CommandEnd::Stopped);
-    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(runCommandWithin("echo early& " + second, 3, output), CommandEnd::Stopped);
+    const auto returned = std::chrono::steady_clock::now();
     EXPECT_EQ(output, "early\n");
-    EXPECT_LT(took, std::chrono::milliseconds(2500));
-    Sleep(3500);
-    EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES)
-        << "a process the command started outlived the deadline";
-    DeleteFileA(marker.c_str());
-    EXPECT_EQ(runCommandWithin("echo quick", 1, output), CommandEnd::Finished);
+    // Back after the deadline, not once the second cmd.exe has ended.
+    EXPECT_LT(returned - started, std::chrono::seconds(7));
+    EXPECT_NE(GetFileAttributesA(early.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the second cmd.exe did not start before the deadline";
+    // Had it outlived the deadline, its late file would come within eight seconds of
+    // its start, which was before now: watch well past that.
+    bool outlived = false;
+    while (!outlived && std::chrono::steady_clock::now() < returned + std::chrono::seconds(11)) {
+        outlived = GetFileAttributesA(late.c_str()) != INVALID_FILE_ATTRIBUTES;
+        Sleep(100);
+    }
+    EXPECT_FALSE(outlived) << "a process the command started outlived the deadline";
+    DeleteFileA(early.c_str());
+    DeleteFileA(late.c_str());
+    EXPECT_EQ(runCommandWithin("echo quick", 20, output), CommandEnd::Finished);
     EXPECT_EQ(output, "quick\n");
 }
 
@@ -87,11 +100,11 @@ TEST(RunCommandWithin, TheCommandAndWhatItStartedEndAtTheDeadline) {
 // the DLLs it loads by name before the search path; a relative one where the tool is.
 TEST(RunCommandWithin, StartsInTheProgramsFolder) {
     std::string output;
-    EXPECT_EQ(runCommandWithin("cd", 5, output, "C:\\windows\\system32"), CommandEnd::Finished);
+    EXPECT_EQ(runCommandWithin("cd", 20, output, "C:\\windows\\system32"), CommandEnd::Finished);
     EXPECT_EQ(output, "C:\\windows\\system32\n");
     std::string here;
-    runCommandWithin("cd", 5, here);
-    runCommandWithin("cd", 5, output, "bin");
+    runCommandWithin("cd", 20, here);
+    runCommandWithin("cd", 20, output, "bin");
     EXPECT_EQ(output, here);
 }
 

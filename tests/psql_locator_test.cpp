@@ -134,7 +134,7 @@ TEST_F(PsqlLocator, NewerInstallationsAreFoundNewestFirst) {
 TEST(PosixPsqlSearch, FindsTheInstalledPostgresql) {
     const int newest = newestInstalledPsqlVersion();
     if (newest == 0)
-        GTEST_SKIP() << "no PostgreSQL client under /usr/lib/postgresql";
+        GTEST_SKIP() << "no psql under /usr/lib/postgresql (postgresql-client)";
     const SearchPathFor noPsql("/nonexistent");
     std::string path = "psql";
     std::vector<std::string> misses;
@@ -174,12 +174,13 @@ TEST(ProgramOnSearchPath, FindsTheFileTheShellRuns) {
     EXPECT_EQ(found(""), "./psql current\n");
     EXPECT_EQ(found(dirs.c_str()), " ");
     // Without PATH, where dash and bash would each take a default path of their own,
-    // the shell is given the one searched.
+    // the shell is given the one searched, where psql (postgresql-client) lies.
     {
         const SearchPathFor noPath(nullptr);
         prepareCommandEnvironment();
         const std::string file = programOnSearchPath("psql");
-        EXPECT_EQ(runCommand("command -v psql"), file.empty() ? "" : file + "\n");
+        EXPECT_NE(file, "");
+        EXPECT_EQ(runCommand("command -v psql"), file + "\n");
     }
     fs::current_path(before);
     fs::remove_all(root);

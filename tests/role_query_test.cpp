@@ -56,6 +56,20 @@ TEST(RoleQueryCommand, CommandsForAPlainRole) {
     EXPECT_EQ(shRoleCommand({"psql", "halvern"}), "exec 'psql' -X -w -c '" + shellQuery + "'");
     EXPECT_EQ(cmdRoleCommand({"psql", "halvern"}),
               "\"\"psql\" -X -w -c \"" + kHalvernQuery + "\"\"");
+    // The internal user's check names the main user, halvern_main, as the second value,
+    // the one whose ADMIN OPTION is asked.
+    std::string adminQuery = kHalvernQuery;
+    const std::string noAdmin = "pg_catalog.decode('', 'hex')";
+    ASSERT_EQ(adminQuery.find(noAdmin), adminQuery.rfind(noAdmin));
+    adminQuery.replace(adminQuery.find(noAdmin), noAdmin.size(),
+                       "pg_catalog.decode('68616c7665726e5f6d61696e', 'hex')");
+    std::string shellAdminQuery = adminQuery;
+    for (size_t at = 0; (at = shellAdminQuery.find('\'', at)) != std::string::npos; at += 4)
+        shellAdminQuery.replace(at, 1, "'\\''");
+    EXPECT_EQ(shRoleCommand({"psql", "halvern", "halvern_main"}),
+              "exec 'psql' -X -w -c '" + shellAdminQuery + "'");
+    EXPECT_EQ(cmdRoleCommand({"psql", "halvern", "halvern_main"}),
+              "\"\"psql\" -X -w -c \"" + adminQuery + "\"\"");
     // The registry path's line feed goes with the others once the command is finished;
     // on POSIX the path is kept byte for byte, and one beginning with - is not an option.
     const std::string command = cmdRoleCommand({"C:\\PG 14\n\\bin\\psql.exe", "r"});

@@ -6,11 +6,14 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -80,9 +83,26 @@ int bindLoopbackPort(std::string& port) {
 }
 
 int newestInstalledPsqlVersion() {
+    const auto installed = [](int version) {
+        return access(("/usr/lib/postgresql/" + std::to_string(version) + "/bin/psql").c_str(),
+                      X_OK) == 0;
+    };
     for (int version = 16; version >= 12; --version)
-        if (access(("/usr/lib/postgresql/" + std::to_string(version) + "/bin/psql").c_str(),
-                   X_OK) == 0)
+        if (installed(version))
+            return version;
+    // Then the releases after 16, newest first, as the folders there are named: digits
+    // only, no leading zero, at most three of them.
+    std::vector<int> newer;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.empty() && name.size() <= 3 && name[0] != '0' &&
+            name.find_first_not_of("0123456789") == std::string::npos && std::stoi(name) > 16)
+            newer.push_back(std::stoi(name));
+    }
+    std::sort(newer.begin(), newer.end(), std::greater<int>());
+    for (int version : newer)
+        if (installed(version))
             return version;
     return 0;
 }
@@ -111,7 +131,7 @@ struct Relay {
     bool swallowing = false;
 };
 
-void passClientMessages(Relay& relay) {
+void passClientMessages(Relay& relay, std::atomic<int>& queriesSwallowed) {
     for (;;) {
         const size_t header = relay.started ? 5 : 4;
         if (relay.swallowing || relay.pending.size() < header)
@@ -123,6 +143,7 @@ void passClientMessages(Relay& relay) {
         if (relay.started && bytes[0] == 'Q') {
             relay.swallowing = true;
             relay.pending.clear();
+            ++queriesSwallowed;
             return;
         }
         if (relay.pending.size() < at + length)
@@ -137,10 +158,11 @@ void passClientMessages(Relay& relay) {
     }
 }
 
-void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
+void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone,
+                   std::shared_ptr<std::atomic<int>> queriesSwallowed) {
     std::vector<Relay> relays;
-    // Once told to stop, the clients still there are given a second to leave and be
-    // counted: the end of one that has just left may still be on its way.
+    // Once told to stop, the clients still there are given ten seconds to leave and be
+    // counted: the end of one that has just left, or is being ended, may be on its way.
     bool stopping = false;
     std::chrono::steady_clock::time_point stopBy;
     for (;;) {
@@ -180,7 +202,7 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
                     continue;
                 }
                 relay.pending.append(buffer, static_cast<size_t>(n));
-                passClientMessages(relay);
+                passClientMessages(relay, *queriesSwallowed);
             }
             if (fds[3 + 2 * i].revents) {
                 const ssize_t n = read(relay.server, buffer, sizeof buffer);
@@ -193,7 +215,7 @@ void serveStalling(int listener, int stopFd, std::shared_ptr<int> clientsGone) {
                      relays.end());
         if (fds[0].revents && !stopping) {
             stopping = true;
-            stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         }
     }
     for (const Relay& relay : relays) {
@@ -213,7 +235,9 @@ StallingProxy startStallingProxy() {
         throw std::runtime_error("cannot start the proxy");
     proxy.stopFd = stop[1];
     proxy.clientsGone = std::make_shared<int>(0);
-    proxy.server = std::thread(serveStalling, proxy.listener, stop[0], proxy.clientsGone);
+    proxy.queriesSwallowed = std::make_shared<std::atomic<int>>(0);
+    proxy.server = std::thread(serveStalling, proxy.listener, stop[0], proxy.clientsGone,
+                               proxy.queriesSwallowed);
     return proxy;
 }
 

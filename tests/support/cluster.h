@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,18 +43,20 @@ class ClusterEnvironment : public ::testing::Environment {
 // A socket bound to a free loopback port, not yet listening; `port` is set to it.
 int bindLoopbackPort(std::string& port);
 
-// The newest PostgreSQL from 16 down to 12 whose psql is installed under
-// /usr/lib/postgresql, or 0.
+// The major of the psql under /usr/lib/postgresql that the tool finds there, or 0: the
+// newest of 16 down to 12, else the newest after 16.
 int newestInstalledPsqlVersion();
 
 // A server that takes the login and then never answers: a proxy on a free loopback
 // port to the test cluster, which passes everything through until the client sends a
-// query, and from then on swallows what that client sends. It serves until stopped.
+// query, and from then on swallows what that client sends. It serves until stopped;
+// stopping it gives the clients still connected several seconds to leave and be counted.
 struct StallingProxy {
     std::string port;
     int listener = -1;
-    int stopFd = -1;                  // written to stop the proxy
-    std::shared_ptr<int> clientsGone; // connections the client side has closed
+    int stopFd = -1;                                    // written to stop the proxy
+    std::shared_ptr<int> clientsGone;                   // connections the client side has closed
+    std::shared_ptr<std::atomic<int>> queriesSwallowed; // read while it serves
     std::thread server;
 };
 StallingProxy startStallingProxy();
