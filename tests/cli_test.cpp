@@ -44,10 +44,6 @@ TEST(CommandLine, BadCommandLinePrintsUsageAndExitsOne) {
     const ProcessResult version = runRolegate({"--version"}, "");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "rolegate " ROLEGATE_VERSION "\n");
-    const ProcessResult forJson = runRolegate({"--format", "json", "-h", "a"}, "");
-    EXPECT_EQ(forJson.exitCode, 1);
-    EXPECT_EQ(forJson.output, "");
-    EXPECT_EQ(forJson.errors, "ERROR: port is empty\n" + kUsage);
 }
 
 struct MatrixRow {
@@ -85,40 +81,59 @@ TEST(RoleMatrix, EachRoleGetsItsVerdict) {
     }
 }
 
+// The names every document holds at its top, whatever the run came to, in sorted order.
+const std::vector<std::string> kDocumentNames = {"connection",         "error",  "ready",
+                                                 "rolegate",           "roles",  "server_version",
+                                                 "server_version_num", "skipped"};
+
+std::vector<std::string> topNames(const nlohmann::json& document) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : document.items())
+        names.push_back(name);
+    return names;
+}
+
 // One run per case as a person reads it, and one as a program does, with --format json
 // and --strict: the same verdicts, the document alone on standard output, the report's
-// lines on standard error, and an exit status that tells.
+// lines on standard error, and an exit status that tells. An argument skipped or given
+// empty is no check done: reported first, never ready, and with --strict the end of the
+// run. Then every exit before or outside the checks still leaves one document.
 TEST(RoleMatrix, TextJsonAndStrictTellTheSame) {
     const std::string said = psqlFailed(testCluster().port) +
                              "FATAL:  password authentication failed for user \"" +
                              kConnectingUser + "\"\n";
-    const std::string skipped =
+    const std::string mistypedLine =
         "ERROR: Unknown option \"-I\" was skipped, with the argument after it\n";
+    const std::string emptyLine = "ERROR: The internal user was given empty and is not checked\n";
     struct Case {
         std::vector<std::string> args;
         std::string input, text, mainVerdict, internalVerdict;
         int strictStatus;
-        std::string errorKinds; // of the main and the internal user, when not null
+        std::string errorKinds; // of the roles, and then of the run, when not null
+        std::string skipped;    // the lines of the arguments skipped or given empty
     };
-    std::vector<std::string> mistyped = checkArgs("rg_super");
+    std::vector<std::string> mistyped = checkArgs("rg_super"), empty = checkArgs("rg_super");
     mistyped.insert(mistyped.end(), {"-I", "rg_nologin"});
+    empty.insert(empty.end(), {"-i", ""});
     const Case cases[] = {
         {checkArgs("rg_super", "rg_warn"), kPasswordLine, report(kMainOk, kInternalOk), "ok", "ok",
-         0, ""},
+         0, "", ""},
         {checkArgs("rg_warn", "rg_nologin"), kPasswordLine,
          report(kMainOkWithWarnings, internalFailed("rg_nologin")), "ok_with_warnings", "failed", 3,
-         ""},
+         "", ""},
         {checkArgs("rg_super_nologin"), kPasswordLine,
-         report(kMainOk + std::string(kNoLoginWarning)), "ok", "", 3, ""},
+         report(kMainOk + std::string(kNoLoginWarning)), "ok", "", 3, "", ""},
         {checkArgs("rg_absent", "rg_login"), kPasswordLine,
-         report(kMainError + missingRole("rg_absent"), kInternalOk), "missing", "ok", 3, ""},
+         report(kMainError + missingRole("rg_absent"), kInternalOk), "missing", "ok", 3, "", ""},
         {checkArgs("rg_super", "rg_login"), "wrong\n", report(kMainError + said, kInternalNotTried),
-         "not_checked", "not_checked", 2, "no_answer not_tried"},
+         "not_checked", "not_checked", 2, "no_answer not_tried", ""},
         // Reported, and the run goes on; with --strict it ends before any prompt.
-        {mistyped, kPasswordLine, skipped + report(kMainOk), "", "", 1, ""},
+        {mistyped, kPasswordLine, mistypedLine + report(kMainOk), "ok", "", 1, "skipped",
+         mistypedLine},
+        {empty, kPasswordLine, emptyLine + report(kMainOk), "ok", "", 1, "skipped", emptyLine},
     };
     for (const Case& c : cases) {
-        const std::string which = c.args[7] + " " + c.input;
+        const std::string which = c.args[7] + " " + c.input + c.skipped;
         const ProcessResult text = runRolegate(c.args, c.input);
         EXPECT_EQ(text.output, c.text) << which;
         EXPECT_EQ(text.errors, "") << which;
@@ -127,26 +142,97 @@ TEST(RoleMatrix, TextJsonAndStrictTellTheSame) {
         args.insert(args.end(), {"--format", "json", "--strict"});
         const ProcessResult json = runRolegate(args, c.input);
         EXPECT_EQ(json.exitCode, c.strictStatus) << which;
-        if (c.strictStatus == 1) {
-            EXPECT_EQ(json.output, "") << which;
-            EXPECT_EQ(json.errors, skipped) << which;
-            continue;
+        EXPECT_EQ(json.errors, c.skipped.empty() ? text.output + text.errors : c.skipped) << which;
+        // Without --strict the run goes on, and its document is not ready either.
+        if (!c.skipped.empty()) {
+            args.pop_back();
+            const ProcessResult goesOn = runRolegate(args, c.input);
+            EXPECT_EQ(goesOn.exitCode, 0) << which;
+            const nlohmann::json document = nlohmann::json::parse(goesOn.output);
+            EXPECT_EQ(document["ready"], false) << which;
+            EXPECT_EQ(document["roles"][0]["verdict"], "ok") << which;
         }
-        EXPECT_EQ(json.errors, text.output + text.errors) << which;
         const nlohmann::json document = nlohmann::json::parse(json.output);
+        EXPECT_EQ(topNames(document), kDocumentNames) << which;
         EXPECT_EQ(document["ready"], c.strictStatus == 0) << which;
+        std::string skipped;
+        for (const nlohmann::json& line : document["skipped"])
+            skipped += line.get<std::string>() + "\n";
+        EXPECT_EQ(skipped, c.skipped) << which;
         const nlohmann::json& roles = document["roles"];
-        ASSERT_EQ(roles.size(), c.internalVerdict.empty() ? 1u : 2u) << which;
-        EXPECT_EQ(roles[0]["verdict"], c.mainVerdict) << which;
+        ASSERT_EQ(roles.size(), !c.skipped.empty()          ? 0u
+                                : c.internalVerdict.empty() ? 1u
+                                                            : 2u)
+            << which;
         std::string kinds;
         for (const nlohmann::json& role : roles) {
             if (!role["error"].is_null())
                 kinds += (kinds.empty() ? "" : " ") + role["error"]["kind"].get<std::string>();
-            if (role["check"] == "internal") {
-                EXPECT_EQ(role["verdict"], c.internalVerdict) << which;
-            }
+            EXPECT_EQ(role["verdict"], role["check"] == "main" ? c.mainVerdict : c.internalVerdict)
+                << which;
         }
+        if (!document["error"].is_null())
+            kinds += (kinds.empty() ? "" : " ") + document["error"]["kind"].get<std::string>();
         EXPECT_EQ(kinds, c.errorKinds) << which;
+    }
+
+    // Where the server answered, the document says which server and which role it read.
+    std::vector<std::string> args = checkArgs("rg_warn", "rg_login");
+    args.insert(args.end(), {"--format", "json"});
+    const nlohmann::json answered = nlohmann::json::parse(runRolegate(args, kPasswordLine).output);
+    EXPECT_GE(answered["server_version_num"].get<int>(), 120000);
+    EXPECT_EQ(answered["connection"],
+              nlohmann::json({{"host", "127.0.0.1"},
+                              {"port", testCluster().port},
+                              {"user", kConnectingUser},
+                              {"database", "postgres"},
+                              {"server_address", "127.0.0.1"},
+                              {"server_port", std::stoi(testCluster().port)}}));
+    EXPECT_EQ(answered["roles"][1]["name_read"], "rg_login");
+
+    // Every exit the tool decides before or outside the checks: the line that says why,
+    // on standard error with the usage text where there is one, and the same as the
+    // document's error. A report that cannot be written says so on standard error.
+    struct EarlyExit {
+        std::vector<std::string> args;
+        std::string around, input, kind, line;
+    };
+    std::vector<std::string> noPsql = checkArgs("rg_super");
+    noPsql.insert(noPsql.end(), {"--psql", ""});
+    const std::string exec = "exec \"$0\" \"$@\"";
+    const EarlyExit exits[] = {
+        {{"-h", "a"}, exec, "", "usage", "ERROR: port is empty"},
+        {checkArgs("rg_\xFF"), exec, kPasswordLine, "no_text",
+         "ERROR: The command line holds bytes that are no text in this system's character set"},
+        {noPsql, exec, kPasswordLine, "psql_not_runnable",
+         "ERROR: The psql named by --psql is no file that can be run: "},
+        {checkArgs("rg_super"), exec + " < /", "", "password_unreadable",
+         "Could not enter database password"},
+        {checkArgs("rg_super"), exec, std::string(140000, 'p') + "\n", "environment",
+         "ERROR: Could not hand the connection to psql: PGPASSWORD is too long for the "
+         "environment"},
+        {checkArgs("rg_super"), exec + " > /dev/full", kPasswordLine, "report_not_written",
+         "ERROR: Could not write the report to standard output"},
+    };
+    for (const EarlyExit& early : exits) {
+        std::vector<std::string> earlyArgs = early.args;
+        earlyArgs.insert(earlyArgs.end(), {"--format", "json"});
+        const ProcessResult result = runRolegateInShell(early.around, earlyArgs, early.input);
+        EXPECT_EQ(result.exitCode, 1) << early.kind;
+        const bool lost = early.kind == "report_not_written";
+        const std::string& documentText = lost ? result.errors : result.output;
+        const size_t from = documentText.find('{');
+        ASSERT_NE(from, std::string::npos) << early.kind << result.errors;
+        const nlohmann::json document = nlohmann::json::parse(documentText.substr(from));
+        EXPECT_EQ(topNames(document), kDocumentNames) << early.kind;
+        EXPECT_EQ(document["ready"], false) << early.kind;
+        EXPECT_EQ(document["error"]["kind"], early.kind) << early.kind;
+        EXPECT_EQ(document["error"]["message"], early.line) << early.kind;
+        EXPECT_NE(result.errors.find(early.line + "\n"), std::string::npos)
+            << early.kind << result.errors;
+        if (early.kind == "usage") {
+            EXPECT_EQ(result.errors, early.line + "\n" + kUsage);
+        }
     }
 }
 
@@ -262,8 +348,9 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     const ProcessResult injected = runRolegate(
         checkArgs("rg_login" + hyou + "' or rolsuper --"), kPasswordLine,
         {shiftJis[0], shiftJis[1], shiftJis[2], {"PGOPTIONS", "-c backslash_quote=on"}});
+    // The report is in Shift JIS, the name as typed.
     EXPECT_EQ(injected.output,
-              report(kMainError + missingRole("rg_login\xE8\xA1\xA8' or rolsuper --")))
+              report(kMainError + missingRole("rg_login" + hyou + "' or rolsuper --")))
         << injected.errors;
 
     // A byte of ASCII that stands alone is ASCII in Shift JIS too, as PostgreSQL reads
@@ -276,11 +363,17 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     // PostgreSQL and U+301C to glibc, here the name of a look-alike superuser.
     runSuperuserSql("create role \"\xEF\xBD\x9E\" login;\n"
                     "create role \"\xE3\x80\x9C\" superuser login;\n");
-    const ProcessResult wave =
-        runRolegate(checkArgs("\xA1\xC1"), kPasswordLine,
-                    {{"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.EUC-JP"}});
-    EXPECT_EQ(wave.output, report(mainFailed("\xEF\xBD\x9E", "CREATEDB, CREATEROLE")))
+    const EnvironmentChanges eucJp = {
+        {"LOCPATH", locales}, {"LC_ALL", ""}, {"LC_CTYPE", "ja_JP.EUC-JP"}};
+    const ProcessResult wave = runRolegate(checkArgs("\xA1\xC1"), kPasswordLine, eucJp);
+    // The statement names the role the server read, U+FF5E, in EUC-JP.
+    EXPECT_EQ(wave.output, report(mainFailed("\x8F\xA2\xB7", "CREATEDB, CREATEROLE")))
         << wave.errors;
+    std::vector<std::string> waveJson = checkArgs("\xA1\xC1");
+    waveJson.insert(waveJson.end(), {"--format", "json"});
+    const nlohmann::json waveDocument =
+        nlohmann::json::parse(runRolegate(waveJson, kPasswordLine, eucJp).output);
+    EXPECT_EQ(waveDocument["roles"][0]["name_read"], "\xEF\xBD\x9E");
 
     // Half a Shift JIS character is no name at all.
     const ProcessResult half = runRolegate(checkArgs("\x95"), kPasswordLine, shiftJis);
@@ -288,6 +381,35 @@ TEST(HostileValues, NamesAreReadInTheLocalesCharacterSet) {
     EXPECT_EQ(half.output,
               "ERROR: The command line holds bytes that are no text in this system's character "
               "set\n");
+}
+
+// A name's control characters never reach the terminal, nor forge a line: written as
+// \xNN, and in a statement as a U&"..." identifier that still names the role.
+TEST(HostileValues, NamesFromTheServerNeverDriveTheTerminal) {
+    const std::string name = "rg_esc\x1B]0;pwned\x07\n[2J";
+    const std::string shown = "rg_esc\\x1B]0;pwned\\x07\\x0A[2J";
+    runSuperuserSql("create role \"" + name + "\" createdb login;\n");
+    std::string upper = name;
+    upper.replace(0, 6, "RG_ESC");
+    const ProcessResult missing = runRolegate(checkArgs(upper), kPasswordLine);
+    EXPECT_EQ(missing.output,
+              report(kMainError + missingRole("RG_ESC" + shown.substr(6), "\"" + shown + "\"")));
+    const ProcessResult failed = runRolegate(checkArgs(name), kPasswordLine);
+    const std::string statement = "ALTER ROLE U&\"rg_esc\\001B]0;pwned\\0007\\000A[2J\" CREATEROLE";
+    EXPECT_EQ(failed.output, report("Main PostgreSQL user: FAILED\n"
+                                    "WARNINGS: Your user doesn't have SUPERUSER privilege\n"
+                                    " - The role lacks CREATEROLE: " +
+                                    statement + "\n"));
+    for (const std::string& output : {missing.output, failed.output})
+        EXPECT_EQ(output.find('\x1B'), std::string::npos);
+    // The JSON carries the name as it is.
+    std::vector<std::string> args = checkArgs(name);
+    args.insert(args.end(), {"--format", "json"});
+    const nlohmann::json document = nlohmann::json::parse(runRolegate(args, kPasswordLine).output);
+    EXPECT_EQ(document["roles"][0]["name_read"], name);
+    // The statement as printed grants what the role lacks.
+    runSuperuserSql(statement + ";\n");
+    EXPECT_EQ(runRolegate(checkArgs(name), kPasswordLine).output, report(kMainOkWithWarnings));
 }
 
 // A connecting user whose search_path puts an always-true = ahead of the catalog's.

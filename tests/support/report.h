@@ -34,10 +34,14 @@ inline std::string internalFailed(const std::string& role) {
 inline constexpr const char* kInternalError =
     "ERROR: Could not execute internal user compliant check\n";
 
-// The internal user's lines when the main user's check could not connect.
+// The internal user's lines when the main user's check got no answer, or was stopped at
+// its deadline.
 inline const std::string kInternalNotTried =
     std::string(kInternalError) +
-    "The check was not tried, since the main user's check could not connect to the server\n";
+    "The check was not tried, since the main user's check got no answer from the server\n";
+inline const std::string kInternalNotTriedAfterDeadline =
+    std::string(kInternalError) +
+    "The check was not tried, since the main user's check was stopped at the deadline\n";
 
 inline constexpr const char* kNoLoginWarning =
     "WARNING: The role may not log in (NOLOGIN): it cannot connect\n";
