@@ -50,14 +50,13 @@ copy_server() {
 }
 
 # runuser starts the command with a fresh environment: the library path is handed on
-# explicitly. `bindir` is the server's programs.
+# explicitly. `bindir` is the server's programs. (No array: an empty one is an unset
+# variable to set -u in bash before 4.4, which macOS still ships.)
 as_server() {
-    local libs=()
-    [ -n "${PG_BINDIR:-}" ] && libs=(env "LD_LIBRARY_PATH=$bindir/../lib")
     if [ "$(id -u)" -eq 0 ]; then
-        runuser -u postgres -- "${libs[@]}" "$@"
+        runuser -u postgres -- env ${PG_BINDIR:+"LD_LIBRARY_PATH=$bindir/../lib"} "$@"
     else
-        "${libs[@]}" "$@"
+        env ${PG_BINDIR:+"LD_LIBRARY_PATH=$bindir/../lib"} "$@"
     fi
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds rolegate and runs every test:
+# Lints the GitHub Actions workflows (scripts/lint-workflows.sh), builds rolegate and runs
+# every test:
 #   - unit tests, and the built tool against a throwaway PostgreSQL server with real
 #     psql and a real terminal, its verdicts also against servers 12 to 18
 #     (scripts/pg-majors.sh);
@@ -21,6 +22,9 @@ cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh test
 
 step() { printf '\n==== %s\n' "$*"; }
+
+step "lint of the GitHub Actions workflows"
+scripts/lint-workflows.sh
 
 step "Windows build"
 cmake --preset windows > /dev/null

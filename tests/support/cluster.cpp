@@ -21,6 +21,13 @@ TestCluster gCluster;
 
 const std::string kScript = std::string(ROLEGATE_SOURCE_DIR) + "/scripts/pg-cluster.sh";
 
+// The test server's programs: those in PG_BINDIR when it is set, as scripts/pg-cluster.sh
+// reads it (Homebrew keeps them off the search path), otherwise the newest installed.
+std::string testServerBindir() {
+    const char* const bindir = std::getenv("PG_BINDIR");
+    return bindir ? bindir : "";
+}
+
 } // namespace
 
 const TestCluster& testCluster() {
@@ -62,11 +69,11 @@ void stopTestCluster(const TestCluster& cluster, const std::string& bindir) {
 }
 
 void ClusterEnvironment::SetUp() {
-    startTestCluster(gCluster, "", setupSql_);
+    startTestCluster(gCluster, testServerBindir(), setupSql_);
 }
 
 void ClusterEnvironment::TearDown() {
-    stopTestCluster(gCluster, "");
+    stopTestCluster(gCluster, testServerBindir());
 }
 
 int bindLoopbackPort(std::string& port) {
