@@ -47,6 +47,7 @@ test  npm                          command  npm
 test  nodejs                       command  node
 test  llvm                         command  llvm-objdump
 test  openssl                      command  openssl
+test  ansible-core                 command  ansible-playbook
 TABLE
 
 usage() {
