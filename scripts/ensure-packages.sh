@@ -49,6 +49,7 @@ test  llvm                         command  llvm-objdump
 test  openssl                      command  openssl
 test  man-db                       command  man
 test  groff-base                   command  groff
+test  ansible-core                 command  ansible-playbook
 TABLE
 
 usage() {
