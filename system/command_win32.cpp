@@ -3,6 +3,7 @@
 #include "system/internal.h"
 #include "system/program.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
@@ -14,8 +15,8 @@ const CommandLanguage kCommandLanguage = CommandLanguage::Cmd;
 namespace {
 
 // The variables set for the commands, each "NAME=value": handed to each command in its
-// environment block, never set in this process's own, so that it holds a value such as
-// the password once. This process's environment is the one other state it adds to.
+// environment block, never set in this process's own, so that a value such as the
+// password is held once.
 std::vector<std::wstring> gVariables;
 
 void wipe(std::wstring& text) {
@@ -23,15 +24,22 @@ void wipe(std::wstring& text) {
     text.clear();
 }
 
-// Removes the variable `name` from gVariables (names compare without case, as Windows's).
+// Whether the entries `entry` and `variable`, each "NAME=...", set the same variable
+// (Windows compares names without case).
+bool sameVariable(const wchar_t* entry, const std::wstring& variable) {
+    const wchar_t* const equals = wcschr(entry + 1, L'=');
+    return equals &&
+           _wcsnicmp(entry, variable.c_str(), static_cast<size_t>(equals - entry) + 1) == 0;
+}
+
+// Removes and wipes the variable `name` from gVariables.
 void forget(const std::wstring& name) {
-    for (auto at = gVariables.begin(); at != gVariables.end();) {
-        if (_wcsnicmp(at->c_str(), (name + L"=").c_str(), name.size() + 1) == 0) {
-            wipe(*at);
-            at = gVariables.erase(at);
-        } else {
-            ++at;
-        }
+    const auto at = std::find_if(gVariables.begin(), gVariables.end(), [&](const std::wstring& v) {
+        return sameVariable(v.c_str(), name + L"=");
+    });
+    if (at != gVariables.end()) {
+        wipe(*at);
+        gVariables.erase(at);
     }
 }
 
@@ -40,15 +48,10 @@ void forget(const std::wstring& name) {
 std::wstring environmentBlock() {
     std::wstring block;
     wchar_t* const own = GetEnvironmentStringsW();
-    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1) {
-        const wchar_t* const equals = wcschr(entry + 1, L'=');
-        const size_t name = equals ? static_cast<size_t>(equals - entry) + 1 : 0;
-        bool replaced = false;
-        for (const std::wstring& variable : gVariables)
-            replaced = replaced || (name > 0 && _wcsnicmp(entry, variable.c_str(), name) == 0);
-        if (!replaced)
+    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1)
+        if (std::none_of(gVariables.begin(), gVariables.end(),
+                         [&](const std::wstring& v) { return sameVariable(entry, v); }))
             block.append(entry).push_back(L'\0');
-    }
     if (own)
         FreeEnvironmentStringsW(own);
     for (const std::wstring& variable : gVariables)
@@ -142,28 +145,21 @@ bool isAbsoluteFolder(const std::string& folder) {
     return folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
 }
 
-// cmd.exe's full path and the command line that runs `command` through it: /D, no AutoRun;
-// /V:OFF, no ! expanded; /S /C, as cmd /c (and _popen) but always taking off the first
-// and the last quote, so a command starting with a quoted path stands in one more pair.
-bool cmdLine(const std::string& command, std::wstring& cmd, std::wstring& commandLine) {
-    std::wstring wideCommand, folder;
-    const std::string systemFolder = systemProgramFolder();
-    if (systemFolder.empty() || toWide(command, wideCommand) != 0 ||
-        toWide(systemFolder, folder) != 0)
-        return false;
-    cmd = folder + L"\\cmd.exe";
-    commandLine = L"cmd.exe /D /V:OFF /S /C " + wideCommand;
-    return true;
-}
-
 // Starts cmd.exe for `command` in `job`, writing into the pipes' write ends, closed here so
 // that a stream ends once the command and all it started are done. False on failure.
 bool startCmd(const std::string& command, const std::string& programFolder, HANDLE job,
               OwnedHandle& outputEnd, OwnedHandle& errorsEnd, OwnedHandle& process) {
-    std::wstring cmd, commandLine, startIn;
-    if (!cmdLine(command, cmd, commandLine) ||
+    // /D: no AutoRun; /V:OFF: no ! expanded; /S /C: as cmd /c (and _popen) but always taking
+    // off the first and last quote, so a command starting with a quoted path stands in one
+    // more pair.
+    std::wstring folder, commandLine, startIn;
+    const std::string systemFolder = systemProgramFolder();
+    if (systemFolder.empty() || toWide(systemFolder, folder) != 0 ||
+        toWide(command, commandLine) != 0 ||
         (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
         return false;
+    const std::wstring cmd = folder + L"\\cmd.exe";
+    commandLine = L"cmd.exe /D /V:OFF /S /C " + commandLine;
     // No input, never the console: nothing the command runs can ask for anything there.
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -220,8 +216,6 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
         WaitForSingleObject(process.handle, 1000);
     }
     // Closing the job ends whatever the command left running.
-    streams.output = capturedText(streams.output, true);
-    streams.errors = capturedText(streams.errors, true);
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 

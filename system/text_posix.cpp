@@ -72,15 +72,14 @@ std::string serverEncoding(const char* codeset) {
     return "";
 }
 
-// Sets LC_CTYPE from the environment and tells whether it is taken as UTF-8: a UTF-8
-// locale, or the C locale, where nothing says what the bytes are and UTF-8 is what they
-// are on nearly every system today. false when no such locale is installed.
-bool useLocale(bool& utf8) {
+// Sets LC_CTYPE from the environment; true when it is taken as UTF-8: a UTF-8 locale, or
+// the C locale (also when the one named is not installed), where nothing says what the
+// bytes are and UTF-8 is what they are on nearly every system today.
+bool useLocaleIsUtf8() {
     if (std::setlocale(LC_CTYPE, "") == nullptr)
-        return false;
+        return true;
     const std::string locale = std::setlocale(LC_CTYPE, nullptr);
-    utf8 = locale == "C" || locale == "POSIX" || std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-    return true;
+    return locale == "C" || locale == "POSIX" || std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
 bool isUtf8(const std::string& text) {
@@ -95,27 +94,24 @@ bool isUtf8(const std::string& text) {
 
 CommandLine readCommandLine(int argc, char* argv[]) {
     CommandLine line;
-    for (int i = 0; i < argc; ++i)
-        line.arguments.push_back({argv[i], argv[i], true});
-    bool utf8 = true;
-    if (!useLocale(utf8))
-        utf8 = true; // no such locale here: as in the C locale
+    const bool utf8 = useLocaleIsUtf8();
     if (!utf8)
         line.encoding = serverEncoding(nl_langinfo(CODESET));
-    for (int i = 1; i < argc; ++i) {
-        Argument& argument = line.arguments[static_cast<size_t>(i)];
-        argument.isText = utf8 ? isUtf8(argument.bytes) : localeToUtf8(argv[i], argument.text);
+    for (int i = 0; i < argc; ++i) {
+        Argument argument = {argv[i], argv[i], true};
+        if (i > 0) // the program's name is never checked
+            argument.isText = utf8 ? isUtf8(argument.bytes) : localeToUtf8(argv[i], argument.text);
         if (!argument.isText)
             argument.text = argv[i];
+        line.arguments.push_back(argument);
     }
     std::setlocale(LC_CTYPE, "C");
     return line;
 }
 
 std::string toLocaleText(const std::string& utf8) {
-    bool isUtf8Locale = true;
     std::string text;
-    if (!useLocale(isUtf8Locale) || isUtf8Locale) {
+    if (useLocaleIsUtf8()) {
         text = utf8;
     } else {
         std::mbstate_t state{};
@@ -140,11 +136,10 @@ std::string toLocaleText(const std::string& utf8) {
 }
 
 C1Controls localeC1Controls() {
-    bool utf8 = true;
-    const bool known = useLocale(utf8);
-    const std::string encoding = known && !utf8 ? serverEncoding(nl_langinfo(CODESET)) : "";
+    const bool utf8 = useLocaleIsUtf8();
+    const std::string encoding = utf8 ? "" : serverEncoding(nl_langinfo(CODESET));
     std::setlocale(LC_CTYPE, "C");
-    if (!known || utf8)
+    if (utf8)
         return C1Controls::Utf8;
     const bool iso8859 = encoding.rfind("LATIN", 0) == 0 || encoding.rfind("ISO_8859_", 0) == 0;
     return iso8859 ? C1Controls::Bytes : C1Controls::None;
