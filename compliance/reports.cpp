@@ -7,11 +7,12 @@ namespace {
 const char kMainError[] = "ERROR: Could not execute main user compliant check";
 const char kInternalError[] = "ERROR: Could not execute internal user compliant check";
 
-void appendHex(std::string& text, unsigned value) {
+// Appends `prefix` and the two upper-case hex digits of `byte`.
+void appendHex(std::string& text, unsigned byte, const char* prefix = "\\x") {
     static const char kDigits[] = "0123456789ABCDEF";
-    text += "\\x";
-    text.push_back(kDigits[(value >> 4) & 0xF]);
-    text.push_back(kDigits[value & 0xF]);
+    text += prefix;
+    text.push_back(kDigits[(byte >> 4) & 0xF]);
+    text.push_back(kDigits[byte & 0xF]);
 }
 
 bool isControl(long c) {
@@ -43,10 +44,7 @@ std::string shownIdentifier(const std::string& name) {
     for (size_t at = 0; at < name.size(); at += length) {
         const long c = utf8CodePoint(name, at, length);
         if (c >= 0 && isControl(c)) {
-            static const char kDigits[] = "0123456789ABCDEF";
-            escaped += "\\00";
-            escaped.push_back(kDigits[c >> 4]);
-            escaped.push_back(kDigits[c & 0xF]);
+            appendHex(escaped, static_cast<unsigned>(c), "\\00");
             controls = true;
         } else {
             escaped += c == '\\' ? "\\\\" : c == '"' ? "\"\"" : name.substr(at, length);
@@ -102,37 +100,9 @@ std::string warningLines(const RoleRecord& record, const RoleWarning& warning,
 
 using Json = nlohmann::ordered_json;
 
-const char* verdictName(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Ok:
-        return "ok";
-    case Verdict::OkWithWarnings:
-        return "ok_with_warnings";
-    case Verdict::Failed:
-        return "failed";
-    case Verdict::Missing:
-        return "missing";
-    case Verdict::NotChecked:
-        break;
-    }
-    return "not_checked";
-}
-
-const char* errorKind(CheckError error) {
-    switch (error) {
-    case CheckError::NoAnswer:
-        return "no_answer";
-    case CheckError::Deadline:
-        return "deadline";
-    case CheckError::NotStarted:
-        return "not_started";
-    case CheckError::NotTried:
-        return "not_tried";
-    case CheckError::None:
-        break;
-    }
-    return "";
-}
+// The JSON names of the verdicts and of the check errors, in the order of their enums.
+const char* const kVerdictNames[] = {"ok", "ok_with_warnings", "failed", "missing", "not_checked"};
+const char* const kErrorKinds[] = {"", "no_answer", "deadline", "not_started", "not_tried"};
 
 // A kind and a message, or null when there is no kind.
 Json errorObject(const std::string& kind, const std::string& message) {
@@ -146,13 +116,10 @@ Json roleObject(const RoleRecord& record) {
     role["check"] = record.check == CheckedUser::Main ? "main" : "internal";
     role["name"] = record.name;
     role["name_read"] = record.nameReadKnown ? Json(record.nameRead) : Json(nullptr);
-    if (record.attributesRead)
-        role["exists"] = true;
-    else if (record.verdict == Verdict::Missing)
-        role["exists"] = false;
-    else
-        role["exists"] = nullptr;
-    role["verdict"] = verdictName(record.verdict);
+    role["exists"] = record.attributesRead                ? Json(true)
+                     : record.verdict == Verdict::Missing ? Json(false)
+                                                          : Json(nullptr);
+    role["verdict"] = kVerdictNames[static_cast<int>(record.verdict)];
     role["attributes"] = nullptr;
     role["lacks"] = nullptr;
     if (record.attributesRead) {
@@ -168,7 +135,7 @@ Json roleObject(const RoleRecord& record) {
     role["warnings"] = Json::array();
     for (const RoleWarning& warning : record.warnings)
         role["warnings"].push_back(Json{{"code", warning.code}, {"text", warning.text}});
-    role["error"] = errorObject(errorKind(record.error), record.errorMessage);
+    role["error"] = errorObject(kErrorKinds[static_cast<int>(record.error)], record.errorMessage);
     return role;
 }
 

@@ -71,14 +71,9 @@ bool isBracketedIpv6(const std::string& host) {
 // One argument for /bin/sh: in single quotes, with each quote written '\''.
 std::string shellQuote(const std::string& argument) {
     std::string quoted = "'";
-    for (char c : argument) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted.push_back(c);
-    }
-    quoted.push_back('\'');
-    return quoted;
+    for (char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 // A decimal whole number of seconds from 1 to the largest int, digits only, as libpq

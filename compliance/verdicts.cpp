@@ -55,6 +55,12 @@ std::vector<std::string> hexAfter(const std::string& output, const std::string& 
     return texts;
 }
 
+// The first of them, or "".
+std::string firstHexAfter(const std::string& output, const std::string& marker) {
+    const std::vector<std::string> texts = hexAfter(output, marker);
+    return texts.empty() ? "" : texts.front();
+}
+
 // A role that passes may still be unable to connect, and Halvern then cannot work as
 // it: NOLOGIN, an expired password and a connection limit of 0 (which binds no
 // superuser).
@@ -128,12 +134,8 @@ std::string noAnswerMessage(const QueryRun& run) {
 
 // The server's version, and where it answered; also for a role it does not have.
 void readServerFacts(const std::string& output, RoleRecord& record) {
-    const std::vector<std::string> versions = hexAfter(output, "SERVERVERSION");
-    const std::vector<std::string> addresses = hexAfter(output, "SERVERADDR");
-    if (!versions.empty())
-        record.serverVersion = versions.front();
-    if (!addresses.empty())
-        record.serverAddress = addresses.front();
+    record.serverVersion = firstHexAfter(output, "SERVERVERSION");
+    record.serverAddress = firstHexAfter(output, "SERVERADDR");
     record.serverVersionNum = numberAfter(output, "VERSIONNUM");
     record.serverPort = numberAfter(output, "SERVERPORT");
 }
@@ -160,9 +162,9 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
     record.run = run;
     // The server says which name it read, and whether it cut it: a cut leaves the first
     // characters of the name. Without its answer the name is cut here alike.
-    const std::vector<std::string> read = hexAfter(run.output, "NAMEREAD");
+    const std::string read = firstHexAfter(run.output, "NAMEREAD");
     record.nameReadKnown = !read.empty();
-    record.nameRead = read.empty() ? nameAsRead(name) : read.front();
+    record.nameRead = read.empty() ? nameAsRead(name) : read;
     const bool cut = read.empty()
                          ? name.size() > kLongestName
                          : hasMarker(run.output, "NAMECUTTRUE") &&
