@@ -1,12 +1,12 @@
 // rolegate: tells whether the roles Halvern will use on a PostgreSQL server have the
 // privileges it needs.
 //
-// Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
-// line was invalid or no text, the password could not be read or handed to psql, psql
+// Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command line
+// was invalid or no text, the password could not be read or handed to psql, the psql
 // named by --psql cannot run, the report could not be written, or an error stopped the
-// run. With --strict the status tells the verdicts: 0 every role checked is ready, 1 as
-// above or an argument was skipped or given empty, 2 a check could not run, 3 the server
-// answered and a role is not ready.
+// run. With --strict: 0 every role checked is ready, 1 as above or an argument was
+// skipped or given empty, 2 a check could not run, 3 the server answered and a role is
+// not ready.
 
 #include "app/options.h"
 #include "app/usage.h"
@@ -54,19 +54,7 @@ struct Run {
     std::vector<RoleRecord> records;
 };
 
-// How this build writes psql's command line and where it looks for psql: both follow
-// the command interpreter it runs commands through.
 using RoleCommand = std::string (*)(const RoleQuery&);
-struct Platform {
-    RoleCommand roleCommand;
-    const PsqlSearch& search;
-};
-
-Platform thisPlatform() {
-    if (kCommandLanguage == CommandLanguage::Cmd)
-        return {cmdRoleCommand, windowsPsqlSearch()};
-    return {shRoleCommand, posixPsqlSearch()};
-}
 
 // Ends the run with `status`. With --format json standard output gets the document,
 // saying why when `kind` tells that the run ended before or outside its checks; one that
@@ -227,11 +215,14 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     if (options.strict && !options.skipped.empty())
         return finish(run, 1, "skipped", skipped);
 
-    // Every command from here on runs in the environment this sets up.
+    // Every command from here on runs in the environment this sets up. psql's command line
+    // and the search for it follow the command interpreter this build runs commands through.
     prepareCommandEnvironment();
-    const Platform platform = thisPlatform();
+    const bool cmd = kCommandLanguage == CommandLanguage::Cmd;
+    const RoleCommand roleCommand = cmd ? cmdRoleCommand : shRoleCommand;
+    const PsqlSearch& search = cmd ? windowsPsqlSearch() : posixPsqlSearch();
     std::string psqlPath, error;
-    if (choosePsql(options, platform.search, run, psqlPath, error) != 0)
+    if (choosePsql(options, search, run, psqlPath, error) != 0)
         return fail(run, "psql_not_runnable", error);
 
     std::string password;
@@ -246,9 +237,8 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     const bool typed = !commandLine.encoding.empty();
     const std::string encoding = typed ? commandLine.encoding : "UTF8";
     const std::string mainRole = typed ? options.mainuser.bytes : options.mainuser.text;
-    run.records.push_back(
-        judgeRole(CheckedUser::Main, options.mainuser.text,
-                  runRoleQuery(platform.roleCommand, {psqlPath, mainRole, "", encoding})));
+    run.records.push_back(judgeRole(CheckedUser::Main, options.mainuser.text,
+                                    runRoleQuery(roleCommand, {psqlPath, mainRole, "", encoding})));
     printRoleText(run.records.back(), run);
 
     if (!options.internaluser.text.empty()) {
@@ -259,9 +249,8 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
         RoleRecord internal = notTriedRecord(options.internaluser.text, main);
         if (!couldNotRun(main)) {
             const std::string role = typed ? options.internaluser.bytes : options.internaluser.text;
-            internal =
-                judgeRole(CheckedUser::Internal, options.internaluser.text,
-                          runRoleQuery(platform.roleCommand, {psqlPath, role, mainRole, encoding}));
+            internal = judgeRole(CheckedUser::Internal, options.internaluser.text,
+                                 runRoleQuery(roleCommand, {psqlPath, role, mainRole, encoding}));
         }
         addAdminOptionWarning(internal, main);
         run.records.push_back(internal);
