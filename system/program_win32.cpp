@@ -8,8 +8,8 @@
 
 namespace {
 
-// Which file or folder `path` names: its volume and its number there, the same however
-// the path spells it (case, short names, . and ..). False when it cannot be opened.
+// The volume and number of the file or folder `path` names, however the path spells it
+// (case, short names, . and ..); false when it cannot be opened.
 bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity) {
     // Backup semantics open a folder too; asking needs no access right.
     const HANDLE file =
@@ -22,8 +22,7 @@ bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity
     return known;
 }
 
-// Whether the file `path` names is known to lie in another folder than the current one;
-// false when it lies in the current folder or when that cannot be told.
+// Whether the file `path` names is known to lie outside the current folder.
 bool liesOutsideCurrentFolder(const std::string& path) {
     std::wstring wide;
     if (toWide(path, wide) != 0)
@@ -98,9 +97,8 @@ int folderEntryNames(const std::string& folder, std::vector<std::string>& names)
 }
 
 std::string programOnSearchPath(const std::string& name) {
-    // where.exe lists what it finds in the current folder first, as cmd.exe would run it
-    // first: only a file in a folder of the search path counts. cmd /c takes off the
-    // command's first and last quote, hence the outer pair.
+    // where.exe lists a file in the current folder first, as cmd.exe would run it: only
+    // the search path counts. cmd /c takes off the first and last quote, hence the pair.
     const std::string folder = systemProgramFolder();
     if (folder.empty())
         return "";

@@ -10,26 +10,23 @@
 
 namespace {
 
-// Whether mbrtowc gives Unicode code points whatever the locale's character set (glibc
-// does; macOS does not for Shift JIS, GBK and the like, where only the bytes of ASCII
-// can then be taken as text).
+// Whether mbrtowc gives Unicode code points in every locale (glibc's does; macOS's not for
+// Shift JIS, GBK and the like, where only ASCII can then be taken as text).
 #ifdef __STDC_ISO_10646__
 constexpr bool kWideIsUnicode = true;
 #else
 constexpr bool kWideIsUnicode = false;
 #endif
 
-// `bytes` read in the current locale's character set, as UTF-8; false when they are
-// no text in it, or no text known here.
+// `bytes` read in the locale's character set, as UTF-8; false when they are no text there.
 bool localeToUtf8(const char* bytes, std::string& text) {
     std::mbstate_t state{};
     const char* at = bytes;
     const char* const end = bytes + std::strlen(bytes);
     text.clear();
     while (at < end) {
-        // A byte below 0x80 that starts a character is ASCII, as PostgreSQL and psql read
-        // it, in every character set a locale may have: glibc's Shift JIS takes 0x5C
-        // and 0x7E for the yen sign and the overline, so a\b would name another role.
+        // A byte below 0x80 starting a character is ASCII, as PostgreSQL reads it: glibc's
+        // Shift JIS takes 0x5C for the yen sign, so a\b would name another role.
         if (static_cast<unsigned char>(*at) < 0x80) {
             text.push_back(*at++);
             state = std::mbstate_t{};
@@ -46,8 +43,8 @@ bool localeToUtf8(const char* bytes, std::string& text) {
     return true;
 }
 
-// The locale character sets PostgreSQL knows, as nl_langinfo(CODESET) names them in lower
-// case without - and _, each followed by PostgreSQL's name; UTF-8 is read as UTF-8.
+// The locale character sets PostgreSQL knows but UTF-8, as nl_langinfo(CODESET) names
+// them in lower case without - and _, each followed by PostgreSQL's name.
 const char kServerEncodings[] =
     "eucjp EUC_JP ibmeucjp EUC_JP euccn EUC_CN ibmeuccn EUC_CN gb2312 EUC_CN euckr EUC_KR "
     "ibmeuckr EUC_KR euctw EUC_TW ibmeuctw EUC_TW iso88591 LATIN1 iso88592 LATIN2 "
@@ -72,9 +69,8 @@ std::string serverEncoding(const char* codeset) {
     return "";
 }
 
-// Sets LC_CTYPE from the environment; true when it is taken as UTF-8: a UTF-8 locale, or
-// the C locale (also when the one named is not installed), where nothing says what the
-// bytes are and UTF-8 is what they are on nearly every system today.
+// Sets LC_CTYPE from the environment; true when it is read as UTF-8: a UTF-8 locale, or
+// the C locale (also in place of one not installed), where UTF-8 is the likeliest.
 bool useLocaleIsUtf8() {
     if (std::setlocale(LC_CTYPE, "") == nullptr)
         return true;

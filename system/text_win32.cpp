@@ -52,9 +52,8 @@ int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to) 
 }
 
 CommandLine readCommandLine(int argc, char* argv[]) {
-    // The narrow argv holds the command line in the ANSI code page, where a character it
-    // lacks has already become a look-alike (ü as u) or a question mark; the wide command
-    // line holds what was typed. The server reads the UTF-8.
+    // The narrow argv is in the ANSI code page, where a character it lacks has become a
+    // look-alike (ü as u) or ?; the wide command line holds what was typed.
     CommandLine line;
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
