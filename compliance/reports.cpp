@@ -35,8 +35,8 @@ std::string escapedText(const std::string& utf8) {
     return shown;
 }
 
-// `name` as an SQL identifier that names the role when copied from the report: U&"..."
-// with \XXXX for each control where it holds one.
+// `name` as an SQL identifier to copy from the report: U&"..." with \XXXX for each
+// control where it holds one.
 std::string shownIdentifier(const std::string& name) {
     std::string escaped;
     bool controls = false;
@@ -59,7 +59,7 @@ std::string asLines(const std::string& text) {
 }
 
 // The line that names a missing role, and the roles whose names differ from it only in
-// case, the common slip of a name created without quotes.
+// case (the slip of a name created without quotes).
 std::string missingRoleLine(const RoleRecord& record) {
     std::string line = "ERROR: No role named \"" + record.name + "\" exists on the server";
     const std::vector<std::string>& others = record.otherCaseNames;
@@ -84,8 +84,7 @@ std::string lacksLine(const RoleRecord& record) {
            grant;
 }
 
-// A warning's line (or lines): those that name roles are built again with the names
-// shown as the text report shows them.
+// A warning's line(s); those naming roles are built again with the names as shown.
 std::string warningLines(const RoleRecord& record, const RoleWarning& warning,
                          const TextForm& form) {
     if (warning.code == "name_too_long")
@@ -184,8 +183,7 @@ RoleText roleReportText(const RoleRecord& record, const TextForm& form) {
         return {failed + asLines(output) + messages + deadlineLine(run.seconds) + "\n", ""};
     case CheckError::NotStarted:
     case CheckError::NoAnswer:
-        // What psql printed, and what it said of the failure, so that a saved report
-        // says why.
+        // What psql printed and said of the failure, so that a saved report says why.
         return {failed + output + "\n" + messages, ""};
     case CheckError::None:
         break;
