@@ -1,12 +1,7 @@
 // rolegate: tells whether the roles Halvern will use on a PostgreSQL server have the
-// privileges it needs.
-//
-// Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command line
-// was invalid or no text, the password could not be read or handed to psql, the psql
-// named by --psql cannot run, the report could not be written, or an error stopped the
-// run. With --strict: 0 every role checked is ready, 1 as above or an argument was
-// skipped or given empty, 2 a check could not run, 3 the server answered and a role is
-// not ready.
+// privileges it needs. Exit status (EXIT STATUS in man/rolegate.1 says when): 0 the checks
+// ran, 1 they could not; with --strict 0 every role is ready, 1 also for an argument
+// skipped or given empty, 2 a check could not run, 3 a role is not ready.
 
 #include "app/options.h"
 #include "app/usage.h"

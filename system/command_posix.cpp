@@ -69,8 +69,8 @@ extern "C" void endGroup(int) {
     kill(0, SIGKILL);
 }
 
-// In the watcher's child: the streams, then /bin/sh -c `command`. A failure is written
-// to `started`, which otherwise closes as the shell is executed.
+// In the watcher's child: /bin/sh -c `command`, or a failure written to `started`
+// (which closes as the shell is executed).
 [[noreturn]] void execShell(char* command, const Pipes& pipes, int started, const sigset_t& mask,
                             const struct sigaction& childSignal) {
     char shell[] = "/bin/sh", dashC[] = "-c";

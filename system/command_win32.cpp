@@ -14,9 +14,8 @@ const CommandLanguage kCommandLanguage = CommandLanguage::Cmd;
 
 namespace {
 
-// The variables set for the commands, each "NAME=value": handed to each command in its
-// environment block, never set in this process's own, so that a value such as the
-// password is held once.
+// The variables set for the commands, each "NAME=value", kept out of this process's own
+// environment so that a value such as the password is held once.
 std::vector<std::wstring> gVariables;
 
 void wipe(std::wstring& text) {
@@ -43,8 +42,8 @@ void forget(const std::wstring& name) {
     }
 }
 
-// This process's environment with gVariables in place of any of the same names: each
-// "NAME=value" ended by a zero, and one more zero at the end.
+// An environment block: this process's variables, with gVariables in place of any of
+// the same names.
 std::wstring environmentBlock() {
     std::wstring block;
     wchar_t* const own = GetEnvironmentStringsW();
@@ -60,8 +59,7 @@ std::wstring environmentBlock() {
     return block;
 }
 
-// The most characters an environment variable's value holds on Windows, its
-// terminating zero included.
+// The most characters a variable's value holds on Windows, its ending zero included.
 constexpr size_t kMostVariableCharacters = 32767;
 
 // Closes the handle it holds, if any, when it goes out of scope.
@@ -96,8 +94,8 @@ bool openJob(OwnedHandle& job) {
                                    sizeof limits) != 0;
 }
 
-// Reads what `pipe` holds, never waiting for more; false once it has ended or failed.
-// `got` tells whether anything came.
+// Reads what `pipe` holds without waiting (`got` set when anything came); false once it
+// has ended or failed.
 bool drain(HANDLE pipe, std::string& kept, size_t limit, bool& got) {
     for (;;) {
         DWORD waiting = 0, read = 0;
@@ -114,8 +112,8 @@ bool drain(HANDLE pipe, std::string& kept, size_t limit, bool& got) {
     }
 }
 
-// Reads both streams until both have ended or the deadline passes; false when the
-// deadline came first. A read never waits, so no process that escaped the job can hold it.
+// Reads both streams until they end or the deadline passes (then false). A read never
+// waits, so no process that escaped the job can hold it.
 bool readUntil(const OwnedHandle (&pipes)[2], CommandClock::time_point deadline,
                CommandStreams& streams) {
     bool open[2] = {pipes[0].handle != nullptr, pipes[1].handle != nullptr};
@@ -136,8 +134,8 @@ bool readUntil(const OwnedHandle (&pipes)[2], CommandClock::time_point deadline,
     }
 }
 
-// Whether `folder` starts at a drive's root (C:\...) or a share (\\server\...), so that
-// the program's path on the command line still holds once the command starts there.
+// Whether `folder` starts at a drive's root (C:\...) or a share (\\server\...): a
+// relative path to the program would not hold once the command starts there.
 bool isAbsoluteFolder(const std::string& folder) {
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
     if (folder.size() >= 3 && folder[1] == ':' && separator(folder[2]))
@@ -149,9 +147,8 @@ bool isAbsoluteFolder(const std::string& folder) {
 // that a stream ends once the command and all it started are done. False on failure.
 bool startCmd(const std::string& command, const std::string& programFolder, HANDLE job,
               OwnedHandle& outputEnd, OwnedHandle& errorsEnd, OwnedHandle& process) {
-    // /D: no AutoRun; /V:OFF: no ! expanded; /S /C: as cmd /c (and _popen) but always taking
-    // off the first and last quote, so a command starting with a quoted path stands in one
-    // more pair.
+    // /D: no AutoRun; /V:OFF: no ! expanded; /S /C: as cmd /c (and _popen), but always
+    // taking off the first and last quote, so a quoted path stands in one more pair.
     std::wstring folder, commandLine, startIn;
     const std::string systemFolder = systemProgramFolder();
     if (systemFolder.empty() || toWide(systemFolder, folder) != 0 ||
@@ -220,14 +217,14 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
 }
 
 void prepareCommandEnvironment() {
-    // cmd.exe and what it starts then look a bare name up on the search path alone, never
-    // in the current folder first (psql itself runs by its full path).
+    // cmd.exe and what it starts look a bare name up on the search path, never in the
+    // current folder first.
     SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
-    // Wide, so that every program started sees the value in its own code page, as it
-    // sees its command line; a value too long for the environment is not cut short.
+    // Wide, so that every program sees the value in its own code page; a value too long
+    // for the environment is refused, not cut short.
     std::wstring wideName, wideValue;
     const bool fits = toWide(name, wideName) == 0 && toWide(value, wideValue) == 0 &&
                       wideValue.size() < kMostVariableCharacters;

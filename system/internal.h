@@ -47,9 +47,9 @@ LineRead readLineOrInterrupt(std::string& line, bool& interrupted);
 // Ends the run as Ctrl-C would, once a read it cut short has been put right.
 [[noreturn]] void endInterruptedRun();
 
-// Switches echo off where the input is a terminal or console, until showTyping; the
-// ending and stopping signals put it back (a continued job shows the prompt again on
-// `promptFd`). False when there is nothing to switch.
+// Switches echo off where the input is a terminal or console, until showTyping or an
+// ending or stopping signal (a continued job shows the prompt again on `promptFd`).
+// False when there is nothing to switch.
 bool hideTyping(int promptFd);
 void showTyping();
 
