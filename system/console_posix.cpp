@@ -176,8 +176,8 @@ bool hideTyping(int promptFd) {
     handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPrevious.data());
     handleSignals(kStoppingSignals, restoreEchoAndStop, SA_RESTART, handled,
                   gPrevious.data() + ending);
-    // Started in the background, the job waits for the foreground to take the terminal's
-    // settings from there (where no shell can bring it there, the read fails).
+    // Started in the background, the job waits to be brought to the foreground and takes
+    // the terminal's settings there (where no shell can bring it, the read fails).
     if (!inForeground())
         raise(SIGTTIN);
     if (inForeground() && !gEchoIsOff)
