@@ -1,12 +1,16 @@
 #include "app/options.h"
 
+#include <utility>
+
 namespace {
 
+// An option takes the argument after it as its value; a flag (no `field`) takes none and
+// counts only where a name stands.
 struct OptionName {
     const char* shortName; // nullptr where there is none
     const char* longName;
     Argument CheckOptions::*field;
-    bool CheckOptions::*given; // nullptr where no one asks
+    bool CheckOptions::*given; // set when given; nullptr where no one asks
 };
 
 const OptionName kOptionNames[] = {
@@ -17,56 +21,17 @@ const OptionName kOptionNames[] = {
     {"-i", "--internaluser", &CheckOptions::internaluser, &CheckOptions::internalGiven},
     {nullptr, "--format", &CheckOptions::format, nullptr},
     {nullptr, "--psql", &CheckOptions::psqlPath, &CheckOptions::psqlGiven},
+    {nullptr, "--strict", nullptr, &CheckOptions::strict},
+    {"-w", "--no-password", nullptr, &CheckOptions::noPassword},
 };
 
-// Flags take no value: they count only where a name stands.
-struct FlagName {
-    const char* shortName;
-    const char* longName;
-    bool CheckOptions::*field;
-};
-
-const FlagName kFlagNames[] = {
-    {nullptr, "--strict", &CheckOptions::strict},
-    {"-w", "--no-password", &CheckOptions::noPassword},
-};
-
-struct RequiredValue {
-    Argument CheckOptions::*field;
-    const char* message;
-};
-
-const RequiredValue kRequiredValues[] = {
-    {&CheckOptions::hostname, "ERROR: hostname is empty"},
-    {&CheckOptions::port, "ERROR: port is empty"},
-    {&CheckOptions::pguser, "ERROR: postgres username is empty"},
-    {&CheckOptions::mainuser, "ERROR: main username is empty"},
-};
-
-bool named(const std::string& argument, const char* shortName, const char* longName) {
-    return (shortName != nullptr && argument == shortName) || argument == longName;
-}
-
-bool setFlag(const std::string& argument, CheckOptions& options) {
-    for (const FlagName& flag : kFlagNames) {
-        if (named(argument, flag.shortName, flag.longName)) {
-            options.*flag.field = true;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool setValue(const std::string& name, const Argument& value, CheckOptions& options) {
-    for (const OptionName& option : kOptionNames) {
-        if (named(name, option.shortName, option.longName)) {
-            options.*option.field = value;
-            if (option.given != nullptr)
-                options.*option.given = true;
-            return true;
-        }
-    }
-    return false;
+// The option or flag `argument` names, or nullptr.
+const OptionName* optionNamed(const std::string& argument) {
+    for (const OptionName& option : kOptionNames)
+        if ((option.shortName != nullptr && argument == option.shortName) ||
+            argument == option.longName)
+            return &option;
+    return nullptr;
 }
 
 // A skipped value is never printed, nor a name that is no option's: in a misaligned
@@ -93,11 +58,18 @@ int readOptions(const std::vector<Argument>& arguments, CheckOptions& options) {
     // one is skipped too.
     for (size_t i = 1; i < count;) {
         const std::string& name = arguments[i].text;
-        if (setFlag(name, options)) {
+        const OptionName* option = optionNamed(name);
+        if (option != nullptr && option->field == nullptr) {
+            options.*option->given = true;
             i += 1;
         } else if (i + 1 < count) {
-            if (!setValue(name, arguments[i + 1], options))
+            if (option != nullptr) {
+                options.*option->field = arguments[i + 1];
+                if (option->given != nullptr)
+                    options.*option->given = true;
+            } else {
                 options.skipped.push_back(skippedPair(name));
+            }
             i += 2;
         } else {
             options.skipped.push_back(skippedLast(name));
@@ -111,9 +83,15 @@ int readOptions(const std::vector<Argument>& arguments, CheckOptions& options) {
 }
 
 std::string validationError(const CheckOptions& options) {
-    for (const RequiredValue& required : kRequiredValues)
-        if ((options.*required.field).text.empty())
-            return required.message;
+    const std::pair<Argument CheckOptions::*, const char*> required[] = {
+        {&CheckOptions::hostname, "ERROR: hostname is empty"},
+        {&CheckOptions::port, "ERROR: port is empty"},
+        {&CheckOptions::pguser, "ERROR: postgres username is empty"},
+        {&CheckOptions::mainuser, "ERROR: main username is empty"},
+    };
+    for (const auto& [field, message] : required)
+        if ((options.*field).text.empty())
+            return message;
     if (options.format.text != "text" && options.format.text != "json")
         return "ERROR: format is neither text nor json";
     return "";
@@ -129,14 +107,10 @@ bool asksForVersion(const std::vector<Argument>& arguments) {
 
 std::vector<std::string> optionNames() {
     std::vector<std::string> names = {"--version"};
-    const auto add = [&names](const char* shortName, const char* longName) {
-        if (shortName != nullptr)
-            names.push_back(shortName);
-        names.push_back(longName);
-    };
-    for (const OptionName& option : kOptionNames)
-        add(option.shortName, option.longName);
-    for (const FlagName& flag : kFlagNames)
-        add(flag.shortName, flag.longName);
+    for (const OptionName& option : kOptionNames) {
+        if (option.shortName != nullptr)
+            names.push_back(option.shortName);
+        names.push_back(option.longName);
+    }
     return names;
 }

@@ -1,12 +1,7 @@
 // rolegate: tells whether the roles Halvern will use on a PostgreSQL server have the
-// privileges it needs.
-//
-// Exit status: 0 when the checks ran, whatever their verdicts; 1 when the command
-// line was invalid or no text, the password could not be read or handed to psql, psql
-// named by --psql cannot run, the report could not be written, or an error stopped the
-// run. With --strict the status tells the verdicts: 0 every role checked is ready, 1 as
-// above or an argument was skipped or given empty, 2 a check could not run, 3 the server
-// answered and a role is not ready.
+// privileges it needs. Exit status (EXIT STATUS in man/rolegate.1 says when): 0 the checks
+// ran, 1 they could not; with --strict 0 every role is ready, 1 also for an argument
+// skipped or given empty, 2 a check could not run, 3 a role is not ready.
 
 #include "app/options.h"
 #include "app/usage.h"
@@ -35,10 +30,9 @@ const char kNoSuchPsqlFile[] =
 
 const char kReportNotWritten[] = "ERROR: Could not write the report to standard output";
 
-// Where the run's lines go. The text report goes to standard output, and psql's messages
-// of a check that got an answer to standard error. For a JSON report standard output
-// holds the document alone, and every other line, the prompt's too, goes to standard
-// error.
+// Where the run's lines go: the text report to standard output, psql's messages of a
+// check that got an answer to standard error; with JSON, standard output holds the
+// document alone and every other line, the prompt too, goes to standard error.
 struct Output {
     std::ostream* lines = &std::cout;
     std::ostream* messages = &std::cerr;
@@ -54,23 +48,11 @@ struct Run {
     std::vector<RoleRecord> records;
 };
 
-// How this build writes psql's command line and where it looks for psql: both follow
-// the command interpreter it runs commands through.
 using RoleCommand = std::string (*)(const RoleQuery&);
-struct Platform {
-    RoleCommand roleCommand;
-    const PsqlSearch& search;
-};
 
-Platform thisPlatform() {
-    if (kCommandLanguage == CommandLanguage::Cmd)
-        return {cmdRoleCommand, windowsPsqlSearch()};
-    return {shRoleCommand, posixPsqlSearch()};
-}
-
-// Ends the run with `status`. With --format json standard output gets the document,
-// saying why when `kind` tells that the run ended before or outside its checks; one that
-// cannot be written there goes to standard error.
+// Ends the run with `status`; with JSON, prints the document, saying why (`kind`) when
+// the run ended before or outside its checks, on standard error when it cannot be
+// written to standard output.
 int finish(Run& run, int status, const std::string& kind = "", const std::string& message = "") {
     if (!run.out.json)
         return status;
@@ -97,8 +79,8 @@ std::string folderOf(const std::string& path) {
     return last == std::string::npos ? "" : path.substr(0, last);
 }
 
-// Runs one role's query. A psql that has not finished by the deadline (a server that
-// takes the login and then never answers, say) is stopped.
+// Runs one role's query; psql is stopped at the deadline (a server that takes the login
+// and never answers, say).
 QueryRun runRoleQuery(RoleCommand roleCommand, const RoleQuery& query) {
     QueryRun run;
     run.seconds = commandDeadlineSeconds();
@@ -107,10 +89,9 @@ QueryRun runRoleQuery(RoleCommand roleCommand, const RoleQuery& query) {
     return run;
 }
 
-// psql takes the connection, the password included, from its environment, so that none
-// of it stands on a command line where the command interpreter could act on it or other
-// users could read it. Every other copy of the password is wiped once the environment
-// holds it. Returns 1 with the line that says why when it cannot be handed over.
+// Hands psql the connection, the password included, in its environment: on a command line
+// the interpreter could act on it and other users read it. Every other copy of the
+// password is wiped. Returns 1 with the line that says why when it cannot be handed over.
 int exportConnection(const CheckOptions& options, std::string& password, RunFacts& facts,
                      std::string& error) {
     Variables variables = connectionVariables(options.pguser.text, options.hostname.bytes,
@@ -156,10 +137,9 @@ void printRoleText(const RoleRecord& record, const Run& run) {
     *run.out.lines << text.lines << std::flush;
 }
 
-// psql's file: the one named on the command line, or the one found, or the one the
-// user types when none is. Returns 1 with the line that says why when the named one
-// cannot run (an empty name included: the search would reach the path prompt, which
-// would swallow a piped password).
+// psql's file: the one named on the command line, or found, or typed when none is found.
+// Returns 1 with the line that says why when the named one (even empty: the path prompt
+// would swallow a piped password) cannot run.
 int choosePsql(const CheckOptions& options, const PsqlSearch& search, Run& run,
                std::string& psqlPath, std::string& error) {
     std::ostream& out = *run.out.lines;
@@ -177,9 +157,8 @@ int choosePsql(const CheckOptions& options, const PsqlSearch& search, Run& run,
         out << miss << std::endl;
     if (found != 0) {
         out << search.pathPrompt << std::endl;
-        // Only an answer that names a file is ever run: anything else, a password typed
-        // into the wrong prompt included, leaves plain psql to be tried. At the end of
-        // the input the path stays as it was.
+        // Only an answer that names a file is ever run: anything else (a password typed
+        // into the wrong prompt, say) or the end of the input leaves plain psql.
         std::string answer;
         if (readInputLine(answer) == LineRead::Line) {
             const std::string file = typedProgramFile(answer);
@@ -196,8 +175,7 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     const std::vector<Argument>& arguments = commandLine.arguments;
     CheckOptions options;
     const int read = readOptions(arguments, options);
-    // The option names are ASCII: whether a program asked for JSON is known even from a
-    // command line that holds bytes that are no text.
+    // The option names are ASCII: a request for JSON is seen even among bytes of no text.
     if (read == 0 && reportFormat(options) == ReportFormat::Json)
         run.out = {&std::cerr, &std::cerr, 2, true};
     run.form = {toLocaleText, localeC1Controls()};
@@ -227,11 +205,14 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     if (options.strict && !options.skipped.empty())
         return finish(run, 1, "skipped", skipped);
 
-    // Every command from here on runs in the environment this sets up.
+    // Every command from here on runs in the environment this sets up; psql's command line
+    // and search follow this build's command interpreter.
     prepareCommandEnvironment();
-    const Platform platform = thisPlatform();
+    const bool cmd = kCommandLanguage == CommandLanguage::Cmd;
+    const RoleCommand roleCommand = cmd ? cmdRoleCommand : shRoleCommand;
+    const PsqlSearch& search = cmd ? windowsPsqlSearch() : posixPsqlSearch();
     std::string psqlPath, error;
-    if (choosePsql(options, platform.search, run, psqlPath, error) != 0)
+    if (choosePsql(options, search, run, psqlPath, error) != 0)
         return fail(run, "psql_not_runnable", error);
 
     std::string password;
@@ -246,30 +227,27 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     const bool typed = !commandLine.encoding.empty();
     const std::string encoding = typed ? commandLine.encoding : "UTF8";
     const std::string mainRole = typed ? options.mainuser.bytes : options.mainuser.text;
-    run.records.push_back(
-        judgeRole(CheckedUser::Main, options.mainuser.text,
-                  runRoleQuery(platform.roleCommand, {psqlPath, mainRole, "", encoding})));
+    run.records.push_back(judgeRole(CheckedUser::Main, options.mainuser.text,
+                                    runRoleQuery(roleCommand, {psqlPath, mainRole, "", encoding})));
     printRoleText(run.records.back(), run);
 
     if (!options.internaluser.text.empty()) {
         const RoleRecord& main = run.records.front();
         out << "\nValidating internal user..." << std::endl;
-        // One login per run: a server that did not answer the main user's check, or
-        // refused its login, is not asked again (an account may lock after a few).
+        // A server that did not answer the main user's check, or refused its login, is not
+        // asked again: an account may lock after a few failed logins.
         RoleRecord internal = notTriedRecord(options.internaluser.text, main);
         if (!couldNotRun(main)) {
             const std::string role = typed ? options.internaluser.bytes : options.internaluser.text;
-            internal =
-                judgeRole(CheckedUser::Internal, options.internaluser.text,
-                          runRoleQuery(platform.roleCommand, {psqlPath, role, mainRole, encoding}));
+            internal = judgeRole(CheckedUser::Internal, options.internaluser.text,
+                                 runRoleQuery(roleCommand, {psqlPath, role, mainRole, encoding}));
         }
         addAdminOptionWarning(internal, main);
         run.records.push_back(internal);
         printRoleText(run.records.back(), run);
     }
-    // A report lost on the way (a full disk, a closed standard output) must not pass
-    // for one read: a script finding no FAILED line in an empty file takes the roles
-    // for ready.
+    // A report lost on the way (a full disk, a closed standard output) must not pass: a
+    // script finding no FAILED line in an empty file takes the roles for ready.
     if (!run.out.json && !std::cout.flush()) {
         std::cerr << kReportNotWritten << std::endl;
         return 1;

@@ -7,11 +7,12 @@ namespace {
 const char kMainError[] = "ERROR: Could not execute main user compliant check";
 const char kInternalError[] = "ERROR: Could not execute internal user compliant check";
 
-void appendHex(std::string& text, unsigned value) {
+// Appends `prefix` and the two upper-case hex digits of `byte`.
+void appendHex(std::string& text, unsigned byte, const char* prefix = "\\x") {
     static const char kDigits[] = "0123456789ABCDEF";
-    text += "\\x";
-    text.push_back(kDigits[(value >> 4) & 0xF]);
-    text.push_back(kDigits[value & 0xF]);
+    text += prefix;
+    text.push_back(kDigits[(byte >> 4) & 0xF]);
+    text.push_back(kDigits[byte & 0xF]);
 }
 
 bool isControl(long c) {
@@ -34,8 +35,8 @@ std::string escapedText(const std::string& utf8) {
     return shown;
 }
 
-// `name` as an SQL identifier that names the role when copied from the report: U&"..."
-// with \XXXX for each control where it holds one.
+// `name` as an SQL identifier to copy from the report: U&"..." with \XXXX for each
+// control where it holds one.
 std::string shownIdentifier(const std::string& name) {
     std::string escaped;
     bool controls = false;
@@ -43,10 +44,7 @@ std::string shownIdentifier(const std::string& name) {
     for (size_t at = 0; at < name.size(); at += length) {
         const long c = utf8CodePoint(name, at, length);
         if (c >= 0 && isControl(c)) {
-            static const char kDigits[] = "0123456789ABCDEF";
-            escaped += "\\00";
-            escaped.push_back(kDigits[c >> 4]);
-            escaped.push_back(kDigits[c & 0xF]);
+            appendHex(escaped, static_cast<unsigned>(c), "\\00");
             controls = true;
         } else {
             escaped += c == '\\' ? "\\\\" : c == '"' ? "\"\"" : name.substr(at, length);
@@ -61,7 +59,7 @@ std::string asLines(const std::string& text) {
 }
 
 // The line that names a missing role, and the roles whose names differ from it only in
-// case, the common slip of a name created without quotes.
+// case (the slip of a name created without quotes).
 std::string missingRoleLine(const RoleRecord& record) {
     std::string line = "ERROR: No role named \"" + record.name + "\" exists on the server";
     const std::vector<std::string>& others = record.otherCaseNames;
@@ -86,8 +84,7 @@ std::string lacksLine(const RoleRecord& record) {
            grant;
 }
 
-// A warning's line (or lines): those that name roles are built again with the names
-// shown as the text report shows them.
+// A warning's line(s); those naming roles are built again with the names as shown.
 std::string warningLines(const RoleRecord& record, const RoleWarning& warning,
                          const TextForm& form) {
     if (warning.code == "name_too_long")
@@ -102,37 +99,9 @@ std::string warningLines(const RoleRecord& record, const RoleWarning& warning,
 
 using Json = nlohmann::ordered_json;
 
-const char* verdictName(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Ok:
-        return "ok";
-    case Verdict::OkWithWarnings:
-        return "ok_with_warnings";
-    case Verdict::Failed:
-        return "failed";
-    case Verdict::Missing:
-        return "missing";
-    case Verdict::NotChecked:
-        break;
-    }
-    return "not_checked";
-}
-
-const char* errorKind(CheckError error) {
-    switch (error) {
-    case CheckError::NoAnswer:
-        return "no_answer";
-    case CheckError::Deadline:
-        return "deadline";
-    case CheckError::NotStarted:
-        return "not_started";
-    case CheckError::NotTried:
-        return "not_tried";
-    case CheckError::None:
-        break;
-    }
-    return "";
-}
+// The JSON names of the verdicts and of the check errors, in the order of their enums.
+const char* const kVerdictNames[] = {"ok", "ok_with_warnings", "failed", "missing", "not_checked"};
+const char* const kErrorKinds[] = {"", "no_answer", "deadline", "not_started", "not_tried"};
 
 // A kind and a message, or null when there is no kind.
 Json errorObject(const std::string& kind, const std::string& message) {
@@ -146,13 +115,10 @@ Json roleObject(const RoleRecord& record) {
     role["check"] = record.check == CheckedUser::Main ? "main" : "internal";
     role["name"] = record.name;
     role["name_read"] = record.nameReadKnown ? Json(record.nameRead) : Json(nullptr);
-    if (record.attributesRead)
-        role["exists"] = true;
-    else if (record.verdict == Verdict::Missing)
-        role["exists"] = false;
-    else
-        role["exists"] = nullptr;
-    role["verdict"] = verdictName(record.verdict);
+    role["exists"] = record.attributesRead                ? Json(true)
+                     : record.verdict == Verdict::Missing ? Json(false)
+                                                          : Json(nullptr);
+    role["verdict"] = kVerdictNames[static_cast<int>(record.verdict)];
     role["attributes"] = nullptr;
     role["lacks"] = nullptr;
     if (record.attributesRead) {
@@ -168,7 +134,7 @@ Json roleObject(const RoleRecord& record) {
     role["warnings"] = Json::array();
     for (const RoleWarning& warning : record.warnings)
         role["warnings"].push_back(Json{{"code", warning.code}, {"text", warning.text}});
-    role["error"] = errorObject(errorKind(record.error), record.errorMessage);
+    role["error"] = errorObject(kErrorKinds[static_cast<int>(record.error)], record.errorMessage);
     return role;
 }
 
@@ -217,8 +183,7 @@ RoleText roleReportText(const RoleRecord& record, const TextForm& form) {
         return {failed + asLines(output) + messages + deadlineLine(run.seconds) + "\n", ""};
     case CheckError::NotStarted:
     case CheckError::NoAnswer:
-        // What psql printed, and what it said of the failure, so that a saved report
-        // says why.
+        // What psql printed and said of the failure, so that a saved report says why.
         return {failed + output + "\n" + messages, ""};
     case CheckError::None:
         break;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// How the text report writes what came from outside: names, and lines holding them, with
-// each control and invalid byte as \xNN, then by `toLocale` (as they are when null);
-// psql's bytes with each control as \xNN, C1 controls where `c1` says.
+// How the text report shows what came from outside: names (shownText) with each control
+// and invalid byte as \xNN, then through `toLocale` when set; psql's bytes (shownBytes)
+// with each control as \xNN, C1 controls where `c1` says.
 struct TextForm {
     std::string (*toLocale)(const std::string& utf8) = nullptr;
     C1Controls c1 = C1Controls::Utf8;
@@ -16,17 +16,16 @@ struct TextForm {
 std::string shownText(const std::string& utf8, const TextForm& form);
 std::string shownBytes(const std::string& bytes, const TextForm& form);
 
-// A role's part of the text report: its lines, each ended by a line feed, and psql's
-// messages of a check that got an answer, which stand apart from the report.
+// A role's part of the text report: its lines, and psql's messages of a check that got an
+// answer, which stand apart from the report.
 struct RoleText {
     std::string lines;
     std::string messages;
 };
 RoleText roleReportText(const RoleRecord& record, const TextForm& form);
 
-// What the JSON report tells of the run besides its roles: the lines of the arguments
-// skipped, the connection as handed to psql (once it was), and why the run ended before
-// or outside its checks ("" when it did not).
+// What the JSON report tells besides the roles: the arguments skipped, the connection as
+// handed to psql, and why the run ended before or outside its checks ("" when not).
 struct RunFacts {
     std::vector<std::string> skipped;
     bool connectionHanded = false;
@@ -34,7 +33,7 @@ struct RunFacts {
     std::string errorKind, errorMessage;
 };
 
-// The report as one JSON document in ASCII (every other character escaped, bytes that
-// are no UTF-8 replaced), which no code page can spoil. `version` is the tool's.
+// The report as one JSON document in ASCII (every other character escaped, bytes of no
+// UTF-8 replaced), which no code page can spoil; `version` is the tool's.
 std::string jsonReport(const std::vector<RoleRecord>& records, const RunFacts& run,
                        const std::string& version);

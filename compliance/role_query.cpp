@@ -7,13 +7,11 @@
 
 namespace {
 
-// One row for the role named, found or not: the name stands in a one-row VALUES list,
-// beside the main user's (the role whose ADMIN OPTION on this one is asked), and the
-// catalog is joined to it. A missing role gives no attribute markers, but ROLEMISSING
-// and, for each role whose name differs from it only in case, OTHERCASE and the hex of
-// that name's UTF-8 bytes. Every row holds SERVERVERSION and the hex of the server's
-// version, NAMEREAD and the hex of the name as the server reads it (UTF-8), and whether
-// the server cut it to 63 bytes (NAMECUT...).
+// One row for the role, found or not: the catalog is joined to a VALUES row of its name
+// and the main user's (whose ADMIN OPTION on it is asked). A missing role gives no
+// attribute markers but ROLEMISSING, and OTHERCASE with the hex of each name that differs
+// from it only in case. Every row tells the server's version, the name as read (hex of
+// UTF-8) and whether the server cut it to 63 bytes.
 const char kQueryBeforeRole[] =
     "select case when r.oid is null then null when r.rolsuper then 'SUPERUSERTRUE' else "
     "'SUPERUSERFALSE' end as rolsuper, case when r.oid is null then null when r.rolcreatedb "
@@ -71,19 +69,13 @@ bool isBracketedIpv6(const std::string& host) {
 // One argument for /bin/sh: in single quotes, with each quote written '\''.
 std::string shellQuote(const std::string& argument) {
     std::string quoted = "'";
-    for (char c : argument) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted.push_back(c);
-    }
-    quoted.push_back('\'');
-    return quoted;
+    for (char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
-// A decimal whole number of seconds from 1 to the largest int, digits only, as libpq
-// reads it; 0 for anything else. libpq would also take blanks around the digits, but
-// refuses a number too large for an int, which would fail every check.
+// Whole seconds from 1 to the largest int, digits only, as libpq reads them; else 0 (libpq
+// also takes blanks around the digits, but refuses a number too large, failing every check).
 int wholeSeconds(const char* value) {
     if (value == nullptr || *value == '\0')
         return 0;
@@ -137,9 +129,9 @@ std::string shRoleCommand(const RoleQuery& query) {
 }
 
 std::string cmdRoleCommand(const RoleQuery& query) {
-    // cmd.exe strips the outermost pair of quotation marks; inside them the path and
-    // the query (plain ASCII without % or ") each stand in their own pair. A line feed
-    // (the end of a registry value) would end cmd.exe's command line: none is kept.
+    // cmd.exe strips the outermost pair of quotes; inside, the path and the query (ASCII
+    // without % or ") stand in their own. A line feed (ending a registry value) would end
+    // the command line: none is kept.
     std::string command = "\"\"" + query.psqlPath + "\" -X -w -c \"" +
                           roleQuerySql(query.role, query.adminRole, query.encoding) + "\"\"";
     command.erase(std::remove(command.begin(), command.end(), '\n'), command.end());
@@ -182,13 +174,12 @@ Variables connectionVariables(const std::string& pguser, const std::string& host
     // empty one leaves libpq to its password file.
     if (!password.empty() || !callerSet("PGPASSWORD"))
         variables.emplace_back("PGPASSWORD", password);
-    // pg_roles is the same in every database of a server: the user's choice of one
-    // (a pooler's entry, a renamed or closed postgres database) is kept.
+    // pg_roles is the same in every database: the user's choice (a pooler's entry, a
+    // renamed or closed postgres database) is kept.
     if (!callerSet("PGDATABASE"))
         variables.push_back({"PGDATABASE", "postgres"});
-    // A server that accepts the connection but never answers (or a firewall that
-    // drops it) would otherwise hold psql, and the whole check, for minutes; the
-    // caller's own timeout stands when libpq reads it as one.
+    // A server that takes the connection but never answers (or a firewall dropping it)
+    // would hold psql for minutes; the caller's own timeout stands when libpq reads it.
     if (wholeSeconds(caller("PGCONNECT_TIMEOUT")) == 0)
         variables.push_back({"PGCONNECT_TIMEOUT", "10"});
     // The sessions show as rolegate's in pg_stat_activity and the server's log.

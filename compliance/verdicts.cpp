@@ -19,8 +19,7 @@ bool hasMarker(const std::string& output, const std::string& marker) {
     return output.find(marker) != std::string::npos;
 }
 
-// An attribute is false when its ...FALSE marker occurs, whatever else does; otherwise
-// it is true when its ...TRUE marker occurs.
+// False when the ...FALSE marker occurs, whatever else does; else whether ...TRUE does.
 bool readAttribute(const std::string& output, const std::string& prefix) {
     if (hasMarker(output, prefix + "FALSE"))
         return false;
@@ -55,9 +54,14 @@ std::vector<std::string> hexAfter(const std::string& output, const std::string& 
     return texts;
 }
 
-// A role that passes may still be unable to connect, and Halvern then cannot work as
-// it: NOLOGIN, an expired password and a connection limit of 0 (which binds no
-// superuser).
+// The first of them, or "".
+std::string firstHexAfter(const std::string& output, const std::string& marker) {
+    const std::vector<std::string> texts = hexAfter(output, marker);
+    return texts.empty() ? "" : texts.front();
+}
+
+// A role that passes may still be unable to connect, and Halvern then cannot work as it:
+// NOLOGIN, an expired password, a connection limit of 0 (which binds no superuser).
 void addLoginWarnings(RoleRecord& record) {
     const RoleAttributes& role = record.attributes;
     if (!role.login) // a superuser passes without LOGIN
@@ -126,18 +130,6 @@ std::string noAnswerMessage(const QueryRun& run) {
     return message.empty() ? "psql printed no answer to the query" : message;
 }
 
-// The server's version, and where it answered; also for a role it does not have.
-void readServerFacts(const std::string& output, RoleRecord& record) {
-    const std::vector<std::string> versions = hexAfter(output, "SERVERVERSION");
-    const std::vector<std::string> addresses = hexAfter(output, "SERVERADDR");
-    if (!versions.empty())
-        record.serverVersion = versions.front();
-    if (!addresses.empty())
-        record.serverAddress = addresses.front();
-    record.serverVersionNum = numberAfter(output, "VERSIONNUM");
-    record.serverPort = numberAfter(output, "SERVERPORT");
-}
-
 } // namespace
 
 std::string longNameText(const std::string& name, const std::string& nameRead) {
@@ -158,11 +150,11 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
     record.check = check;
     record.name = name;
     record.run = run;
-    // The server says which name it read, and whether it cut it: a cut leaves the first
-    // characters of the name. Without its answer the name is cut here alike.
-    const std::vector<std::string> read = hexAfter(run.output, "NAMEREAD");
+    // The server says which name it read and whether it cut it (to the name's first
+    // characters); without its answer the name is cut here alike.
+    const std::string read = firstHexAfter(run.output, "NAMEREAD");
     record.nameReadKnown = !read.empty();
-    record.nameRead = read.empty() ? nameAsRead(name) : read.front();
+    record.nameRead = read.empty() ? nameAsRead(name) : read;
     const bool cut = read.empty()
                          ? name.size() > kLongestName
                          : hasMarker(run.output, "NAMECUTTRUE") &&
@@ -189,7 +181,11 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
         record.errorMessage = noAnswerMessage(run);
         return record;
     }
-    readServerFacts(run.output, record);
+    // The server's version and where it answered, told for a missing role too.
+    record.serverVersion = firstHexAfter(run.output, "SERVERVERSION");
+    record.serverAddress = firstHexAfter(run.output, "SERVERADDR");
+    record.serverVersionNum = numberAfter(run.output, "VERSIONNUM");
+    record.serverPort = numberAfter(run.output, "SERVERPORT");
     if (!answered) {
         record.verdict = Verdict::Missing;
         record.otherCaseNames = hexAfter(run.output, "OTHERCASE");

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// A role's attributes, as the marker words in psql's output tell them.
+// A role's attributes, as the markers in psql's output tell them.
 struct RoleAttributes {
     bool superuser = false;
     bool createdb = false;
@@ -17,18 +17,18 @@ struct RoleAttributes {
 
 enum class CheckedUser { Main, Internal };
 enum class Verdict { Ok, OkWithWarnings, Failed, Missing, NotChecked };
-// Why a check could not run: psql printed no row of the query, was stopped at the
-// deadline or could not start, or the check was not tried after the main user's.
+// Why a check could not run: psql printed no answer, was stopped at the deadline or could
+// not start, or the check was not tried after the main user's.
 enum class CheckError { None, NoAnswer, Deadline, NotStarted, NotTried };
 
-// A warning: a stable code, and the line (or lines) the text report prints.
+// A warning: a stable code, and the line(s) the text report prints.
 struct RoleWarning {
     std::string code;
     std::string text;
 };
 
-// One run of the role query: how it ended, psql's standard output (where the markers
-// are), its messages (never read for markers), and the deadline it was given.
+// One run of the role query: how it ended, psql's output (where the markers are), its
+// messages (never read for markers), and the deadline it was given.
 struct QueryRun {
     CommandEnd end = CommandEnd::Finished;
     std::string output;
@@ -66,8 +66,8 @@ RoleRecord judgeRole(CheckedUser check, const std::string& name, const QueryRun&
 // The internal user's record when its check was not tried after the main user's.
 RoleRecord notTriedRecord(const std::string& name, const RoleRecord& main);
 
-// Warns on the internal user's record when the main user passes without SUPERUSER on a
-// server of 16 or later and holds no ADMIN OPTION on it, so cannot alter or drop it.
+// Warns on the internal user's record when the main user, passing without SUPERUSER on a
+// server of 16 or later, holds no ADMIN OPTION on it and so cannot alter or drop it.
 void addAdminOptionWarning(RoleRecord& internal, const RoleRecord& main);
 
 // Whether the check could not run; a role the server says does not exist was checked.

@@ -47,9 +47,7 @@ void addListedVersions(const std::string& listing, std::vector<int>& versions) {
     }
 }
 
-// The major versions above 16 of the folders that `folder`, holding {N} in its last
-// part, names: the entries of the folder above it named as that part, with digits in
-// place of {N}.
+// The major versions above 16 of the folders `folder` (with {N} in its last part) names.
 void addFolderVersions(const std::string& folder, std::vector<int>& versions) {
     const size_t slash = folder.find_last_of("/\\");
     const size_t placeholder = folder.find("{N}");
@@ -75,8 +73,8 @@ void addFolderVersions(const std::string& folder, std::vector<int>& versions) {
 } // namespace
 
 const PsqlSearch& windowsPsqlSearch() {
-    // cmd /c, which runs each probe and, inside FOR /F's parentheses, the reg command,
-    // takes off a command's first and last quote: each stands in one more pair.
+    // cmd /c, which runs each probe and the reg command inside FOR /F's parentheses, takes
+    // off a command's first and last quote: each stands in one more pair.
     static const PsqlSearch search = {
         {},
         "FOR /F \"tokens=3*\" %a in ('\"\"{SYSTEM}\\reg.exe\" Query "
@@ -118,8 +116,7 @@ std::string forVersion(const std::string& text, int version) {
 int locatePsql(const PsqlSearch& search, std::string& psqlPath, std::vector<std::string>& misses) {
     const std::string onSearchPath = programOnSearchPath("psql");
     if (!onSearchPath.empty()) {
-        // psql runs by the file found, the one the shell (or cmd.exe) would run for the
-        // name, never by a name looked up once more: cmd.exe would look in the current
+        // psql runs by the file found, never by its name: cmd.exe would look in the current
         // folder first.
         psqlPath = onSearchPath;
         return 0;
@@ -139,8 +136,8 @@ int locatePsql(const PsqlSearch& search, std::string& psqlPath, std::vector<std:
             runCommand(forVersion(withSystemFolder(search.baseDirectoryProbe), version));
         if (baseDirectory.find(search.baseDirectoryHit) == std::string::npos)
             return false;
-        // A registry entry may outlive its installation, and a base directory holding
-        // % would not name the file cmd.exe runs: then the next version is tried.
+        // A registry entry may outlive its installation, and a base directory holding %
+        // names no file cmd.exe runs: then the next version is tried.
         const std::string file =
             withoutLineEnds(systemOutputText(baseDirectory)) + search.binarySuffix;
         if (!isRunnableFile(file))

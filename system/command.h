@@ -6,8 +6,7 @@
 // or it could not be started.
 enum class CommandEnd { Finished, Stopped, NotStarted };
 
-// The language of the command interpreter this build runs commands through: /bin/sh's,
-// or cmd.exe's. Command lines are written in it.
+// The language command lines are written in: that of /bin/sh, or of cmd.exe on Windows.
 enum class CommandLanguage { Sh, Cmd };
 extern const CommandLanguage kCommandLanguage;
 
@@ -21,11 +20,11 @@ CommandEnd runCommandWithin(const std::string& command, int deadlineSeconds, std
 // The output of a short command of the system (a registry query), stopped after 20 s.
 std::string runCommand(const std::string& command);
 
-// Sets up the environment of the commands run afterwards: a PATH where none is set, and
+// Prepares the environment of the commands run afterwards: a PATH where none is set, and
 // on Windows no bare name looked up in the current folder first.
 void prepareCommandEnvironment();
 
-// Sets or removes `name` in the environment every command run afterwards inherits:
-// 0, or 1 when it cannot be changed or the value is too long to hand to a new program.
+// Sets or removes `name` in the environment of every command run afterwards: 0, or 1 when
+// it cannot be changed or the value is too long to hand to a new program.
 int setInheritedVariable(const std::string& name, const std::string& value);
 int clearInheritedVariable(const std::string& name);

@@ -23,8 +23,7 @@ namespace {
 // The exit status of a watcher that could not start the shell.
 constexpr int kShellNotStarted = 126;
 
-// A pipe whose ends are neither standard stream (one may be closed, so that pipe() hands
-// out its number) and are closed in the command.
+// A pipe closed on exec, neither end a standard stream (pipe() hands out a closed one's).
 bool openPipe(int fds[2]) {
     int made[2];
     if (pipe(made) != 0)
@@ -57,7 +56,7 @@ void closePipes(Pipes& pipes) {
     }
 }
 
-// In the watcher: the shell has ended, and the watcher with it.
+// In the watcher: the shell has ended, and so does the watcher.
 extern "C" void leaveWithTheShell(int) {
     const int savedErrno = errno;
     if (waitpid(-1, nullptr, WNOHANG) > 0)
@@ -65,13 +64,13 @@ extern "C" void leaveWithTheShell(int) {
     errno = savedErrno;
 }
 
-// In the watcher: the tool has ended or an ending signal came, and the group goes.
+// In the watcher: the tool has ended or an ending signal came; the group goes.
 extern "C" void endGroup(int) {
     kill(0, SIGKILL);
 }
 
-// The shell, in the watcher's child: its streams, then /bin/sh -c `command`. A failure
-// is written to `started`, which otherwise closes as the shell is executed.
+// In the watcher's child: /bin/sh -c `command`, or a failure written to `started`
+// (which closes as the shell is executed).
 [[noreturn]] void execShell(char* command, const Pipes& pipes, int started, const sigset_t& mask,
                             const struct sigaction& childSignal) {
     char shell[] = "/bin/sh", dashC[] = "-c";
@@ -98,10 +97,9 @@ extern "C" void endGroup(int) {
     _exit(kShellNotStarted);
 }
 
-// Starts the shell under a watcher: a child that leads a session and process group of its
-// own (no controlling terminal for anything psql runs to ask on) and ends that group
-// when this process ends, however it ends, or when an ending signal reaches the watcher.
-// Returns the watcher's pid, 0 when it could not be started.
+// Starts the shell under a watcher, a child leading a session and group of its own (so no
+// terminal for psql to ask on), which ends that group when this process ends, however it
+// ends, or when an ending signal reaches it. Returns the watcher's pid, or 0.
 pid_t startShell(const std::string& command, const Pipes& pipes) {
     // Between fork and exec only async-signal-safe calls: a test program may have threads.
     sigset_t mask, onlyChild, none;
@@ -156,9 +154,9 @@ pid_t startShell(const std::string& command, const Pipes& pipes) {
     }
 }
 
-// Reads both streams until their end or the deadline; false when the deadline came first.
-// What the pipes hold after it is still read: a command that finished while this process
-// was stopped (Ctrl-Z) counts as finished, one that goes on writing stops a pipe later.
+// Reads both streams until they end or the deadline passes (then false). What the pipes
+// hold then is still read: a command that finished while this process was stopped
+// (Ctrl-Z) counts as finished, one that goes on writing stops a pipe later.
 bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStreams& streams) {
     constexpr int kReadsAfterDeadline = 64; // 256 KiB, more than a pipe holds
     // poll passes over a negative descriptor: a stream that has ended, or is not read.
@@ -190,11 +188,10 @@ bool readUntil(const Pipes& pipes, CommandClock::time_point deadline, CommandStr
     return true;
 }
 
-// Waits for `pid` to end until the deadline; false when it is still running then.
-// `status` is its exit status, or 0 when it could not be waited for.
+// Waits for `pid` to end until the deadline (then false); `status` is its exit status, or
+// 0 when it could not be waited for.
 bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
-    // The output ends as the command exits, so the wait is short: look again soon at
-    // first, then less and less often.
+    // The output ended as the command exited: look again soon, then less and less often.
     for (long pause = 20000;; pause = pause < 10000000 ? pause * 2 : pause) {
         status = 0;
         const pid_t reaped = waitpid(pid, &status, WNOHANG);
@@ -207,8 +204,8 @@ bool reapUntil(pid_t pid, CommandClock::time_point deadline, int& status) {
     }
 }
 
-// Ends the watcher's group (the shell, psql and what they started) and reaps the watcher;
-// the command counts as stopped once the group is gone, at most a second later.
+// Ends the watcher's group (the shell, psql and what they started) and reaps the watcher,
+// waiting at most a second for the group to be gone.
 void stopGroup(pid_t pid) {
     // The watcher may not lead its group yet if it has only just started.
     kill(-pid, SIGKILL);
@@ -216,7 +213,7 @@ void stopGroup(pid_t pid) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     // Killed again in case the shell started something meanwhile; a process of the group
-    // that is this process's child (when it is the one orphans go to) is reaped here.
+    // that is this process's child (when orphans go to it) is reaped here.
     for (int wait = 0; wait < 1000 && (kill(-pid, SIGKILL) == 0 || errno == EPERM); ++wait) {
         while (waitpid(-pid, nullptr, WNOHANG) > 0) {
         }
@@ -252,14 +249,12 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string&,
     closePipes(pipes); // the life pipe last: the watcher has ended
     if (pid == 0 || (finished && WIFEXITED(status) && WEXITSTATUS(status) == kShellNotStarted))
         return CommandEnd::NotStarted;
-    streams.output = capturedText(streams.output, false);
-    streams.errors = capturedText(streams.errors, false);
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
 void prepareCommandEnvironment() {
-    // Without PATH dash and bash each take a default of their own: the system's default
-    // is set, so that the shell looks where programOnSearchPath looks.
+    // Without PATH dash and bash each take a default of their own: the system's is set, so
+    // that the shell looks where programOnSearchPath looks.
     if (std::getenv("PATH"))
         return;
     const size_t size = confstr(_CS_PATH, nullptr, 0);
@@ -272,8 +267,8 @@ void prepareCommandEnvironment() {
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
-    // Linux hands a new program no "name=value" longer than 32 pages (128 KiB at the
-    // least): setenv would succeed here and the shell then fail to start.
+    // Linux hands a new program no "name=value" longer than 32 pages (128 KiB at least):
+    // setenv would succeed, and the shell then fail to start.
     constexpr size_t kLongestString = 32 * 4096;
     if (name.size() + value.size() + 2 > kLongestString)
         return 1;

@@ -3,6 +3,7 @@
 #include "system/internal.h"
 #include "system/program.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
@@ -13,9 +14,8 @@ const CommandLanguage kCommandLanguage = CommandLanguage::Cmd;
 
 namespace {
 
-// The variables set for the commands, each "NAME=value": handed to each command in its
-// environment block, never set in this process's own, so that it holds a value such as
-// the password once. This process's environment is the one other state it adds to.
+// The variables set for the commands, each "NAME=value", kept out of this process's own
+// environment so that a value such as the password is held once.
 std::vector<std::wstring> gVariables;
 
 void wipe(std::wstring& text) {
@@ -23,32 +23,34 @@ void wipe(std::wstring& text) {
     text.clear();
 }
 
-// Removes the variable `name` from gVariables (names compare without case, as Windows's).
+// Whether the entries `entry` and `variable`, each "NAME=...", set the same variable
+// (Windows compares names without case).
+bool sameVariable(const wchar_t* entry, const std::wstring& variable) {
+    const wchar_t* const equals = wcschr(entry + 1, L'=');
+    return equals &&
+           _wcsnicmp(entry, variable.c_str(), static_cast<size_t>(equals - entry) + 1) == 0;
+}
+
+// Removes and wipes the variable `name` from gVariables.
 void forget(const std::wstring& name) {
-    for (auto at = gVariables.begin(); at != gVariables.end();) {
-        if (_wcsnicmp(at->c_str(), (name + L"=").c_str(), name.size() + 1) == 0) {
-            wipe(*at);
-            at = gVariables.erase(at);
-        } else {
-            ++at;
-        }
+    const auto at = std::find_if(gVariables.begin(), gVariables.end(), [&](const std::wstring& v) {
+        return sameVariable(v.c_str(), name + L"=");
+    });
+    if (at != gVariables.end()) {
+        wipe(*at);
+        gVariables.erase(at);
     }
 }
 
-// This process's environment with gVariables in place of any of the same names: each
-// "NAME=value" ended by a zero, and one more zero at the end.
+// An environment block: this process's variables, with gVariables in place of any of
+// the same names.
 std::wstring environmentBlock() {
     std::wstring block;
     wchar_t* const own = GetEnvironmentStringsW();
-    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1) {
-        const wchar_t* const equals = wcschr(entry + 1, L'=');
-        const size_t name = equals ? static_cast<size_t>(equals - entry) + 1 : 0;
-        bool replaced = false;
-        for (const std::wstring& variable : gVariables)
-            replaced = replaced || (name > 0 && _wcsnicmp(entry, variable.c_str(), name) == 0);
-        if (!replaced)
+    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1)
+        if (std::none_of(gVariables.begin(), gVariables.end(),
+                         [&](const std::wstring& v) { return sameVariable(entry, v); }))
             block.append(entry).push_back(L'\0');
-    }
     if (own)
         FreeEnvironmentStringsW(own);
     for (const std::wstring& variable : gVariables)
@@ -57,8 +59,7 @@ std::wstring environmentBlock() {
     return block;
 }
 
-// The most characters an environment variable's value holds on Windows, its
-// terminating zero included.
+// The most characters a variable's value holds on Windows, its ending zero included.
 constexpr size_t kMostVariableCharacters = 32767;
 
 // Closes the handle it holds, if any, when it goes out of scope.
@@ -93,8 +94,8 @@ bool openJob(OwnedHandle& job) {
                                    sizeof limits) != 0;
 }
 
-// Reads what `pipe` holds, never waiting for more; false once it has ended or failed.
-// `got` tells whether anything came.
+// Reads what `pipe` holds without waiting (`got` set when anything came); false once it
+// has ended or failed.
 bool drain(HANDLE pipe, std::string& kept, size_t limit, bool& got) {
     for (;;) {
         DWORD waiting = 0, read = 0;
@@ -111,8 +112,8 @@ bool drain(HANDLE pipe, std::string& kept, size_t limit, bool& got) {
     }
 }
 
-// Reads both streams until both have ended or the deadline passes; false when the
-// deadline came first. A read never waits, so no process that escaped the job can hold it.
+// Reads both streams until they end or the deadline passes (then false). A read never
+// waits, so no process that escaped the job can hold it.
 bool readUntil(const OwnedHandle (&pipes)[2], CommandClock::time_point deadline,
                CommandStreams& streams) {
     bool open[2] = {pipes[0].handle != nullptr, pipes[1].handle != nullptr};
@@ -133,8 +134,8 @@ bool readUntil(const OwnedHandle (&pipes)[2], CommandClock::time_point deadline,
     }
 }
 
-// Whether `folder` starts at a drive's root (C:\...) or a share (\\server\...), so that
-// the program's path on the command line still holds once the command starts there.
+// Whether `folder` starts at a drive's root (C:\...) or a share (\\server\...): a
+// relative path to the program would not hold once the command starts there.
 bool isAbsoluteFolder(const std::string& folder) {
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
     if (folder.size() >= 3 && folder[1] == ':' && separator(folder[2]))
@@ -142,28 +143,20 @@ bool isAbsoluteFolder(const std::string& folder) {
     return folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
 }
 
-// cmd.exe's full path and the command line that runs `command` through it: /D, no AutoRun;
-// /V:OFF, no ! expanded; /S /C, as cmd /c (and _popen) but always taking off the first
-// and the last quote, so a command starting with a quoted path stands in one more pair.
-bool cmdLine(const std::string& command, std::wstring& cmd, std::wstring& commandLine) {
-    std::wstring wideCommand, folder;
-    const std::string systemFolder = systemProgramFolder();
-    if (systemFolder.empty() || toWide(command, wideCommand) != 0 ||
-        toWide(systemFolder, folder) != 0)
-        return false;
-    cmd = folder + L"\\cmd.exe";
-    commandLine = L"cmd.exe /D /V:OFF /S /C " + wideCommand;
-    return true;
-}
-
 // Starts cmd.exe for `command` in `job`, writing into the pipes' write ends, closed here so
 // that a stream ends once the command and all it started are done. False on failure.
 bool startCmd(const std::string& command, const std::string& programFolder, HANDLE job,
               OwnedHandle& outputEnd, OwnedHandle& errorsEnd, OwnedHandle& process) {
-    std::wstring cmd, commandLine, startIn;
-    if (!cmdLine(command, cmd, commandLine) ||
+    // /D: no AutoRun; /V:OFF: no ! expanded; /S /C: as cmd /c (and _popen), but always
+    // taking off the first and last quote, so a quoted path stands in one more pair.
+    std::wstring folder, commandLine, startIn;
+    const std::string systemFolder = systemProgramFolder();
+    if (systemFolder.empty() || toWide(systemFolder, folder) != 0 ||
+        toWide(command, commandLine) != 0 ||
         (isAbsoluteFolder(programFolder) && toWide(programFolder, startIn) != 0))
         return false;
+    const std::wstring cmd = folder + L"\\cmd.exe";
+    commandLine = L"cmd.exe /D /V:OFF /S /C " + commandLine;
     // No input, never the console: nothing the command runs can ask for anything there.
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     const HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -220,20 +213,18 @@ CommandEnd runOnThisPlatform(const std::string& command, const std::string& prog
         WaitForSingleObject(process.handle, 1000);
     }
     // Closing the job ends whatever the command left running.
-    streams.output = capturedText(streams.output, true);
-    streams.errors = capturedText(streams.errors, true);
     return finished ? CommandEnd::Finished : CommandEnd::Stopped;
 }
 
 void prepareCommandEnvironment() {
-    // cmd.exe and what it starts then look a bare name up on the search path alone, never
-    // in the current folder first (psql itself runs by its full path).
+    // cmd.exe and what it starts look a bare name up on the search path, never in the
+    // current folder first.
     SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
 }
 
 int setInheritedVariable(const std::string& name, const std::string& value) {
-    // Wide, so that every program started sees the value in its own code page, as it
-    // sees its command line; a value too long for the environment is not cut short.
+    // Wide, so that every program sees the value in its own code page; a value too long
+    // for the environment is refused, not cut short.
     std::wstring wideName, wideValue;
     const bool fits = toWide(name, wideName) == 0 && toWide(value, wideValue) == 0 &&
                       wideValue.size() < kMostVariableCharacters;

@@ -8,9 +8,7 @@ LineRead readByteLine(std::string& line) {
     std::string text;
     text.reserve(256);
     int c = EOF;
-    bool any = false;
     while ((c = std::getchar()) != EOF) {
-        any = true;
         if (c == '\n')
             break;
         // A full buffer moves into one twice its size and is wiped: it may hold a password.
@@ -25,7 +23,7 @@ LineRead readByteLine(std::string& line) {
     }
     if (c == EOF && std::ferror(stdin))
         return LineRead::Error;
-    if (c == EOF && !any)
+    if (c == EOF && text.empty())
         return LineRead::EndOfInput;
     // A line written on Windows, or typed where Enter sends CR LF.
     if (!text.empty() && text.back() == '\r')

@@ -4,12 +4,12 @@
 
 enum class LineRead { Line, EndOfInput, Error };
 
-// Reads one line of standard input into `line`, without its line feed and one carriage
-// return before it; `line` is kept as it was at the end of the input.
+// Reads one line of standard input into `line`, without its line feed and a carriage
+// return before it; `line` stays as it was at the end of the input.
 LineRead readInputLine(std::string& line);
 
-// Shows the password prompt on `promptFd`, reads one line into `password` with echo off
-// (back on before it returns, or when a signal ends the run), an empty one at the end of
+// Shows the password prompt on `promptFd` and reads one line into `password` with echo off
+// (back on before it returns, or when a signal ends the run); an empty one at the end of
 // the input. Returns 0, or 1 when the input could not be read.
 int readPassword(std::string& password, int promptFd);
 

@@ -19,16 +19,16 @@ namespace {
 
 const std::vector<int> kStoppingSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
 
-// The terminal's settings from before echo went off, whether it is off now, and whether
-// the prompt is on the screen and where; the signal handlers read and change them.
+// The terminal's settings from before echo went off, whether it is off, and whether and
+// where the prompt shows; the signal handlers read and change them.
 struct termios gSavedTerminal;
 volatile sig_atomic_t gEchoIsOff = 0;
 volatile sig_atomic_t gPromptShown = 0;
 volatile sig_atomic_t gPromptFd = STDOUT_FILENO;
 std::vector<struct sigaction> gPrevious; // the ending signals', then the stopping ones'
 
-// Only the foreground job may change the terminal; one that is not this process's
-// controlling terminal has no foreground job, and is free to change.
+// Only the foreground job may change the terminal (one that is not this process's
+// controlling terminal has no foreground job).
 bool inForeground() {
     const pid_t foreground = tcgetpgrp(STDIN_FILENO);
     return foreground == -1 || foreground == getpgrp();
@@ -41,8 +41,8 @@ std::vector<int> handledSignals() {
     return signals;
 }
 
-// They are blocked while a handler runs and while echo is switched, so that none finds
-// the terminal changed but not yet recorded.
+// Blocked while a handler runs and while echo is switched, so that none finds the
+// terminal changed but not yet recorded.
 sigset_t handledMask() {
     sigset_t handled;
     sigemptyset(&handled);
@@ -110,8 +110,8 @@ const std::vector<int>& endingSignals() {
     // Every signal but those whose default is to stop, to continue or to do nothing, and
     // those no program may handle: SIGKILL, SIGSTOP, and glibc's own two below SIGRTMIN.
     static const std::vector<int> signals = [] {
-        std::vector<int> others = {SIGKILL, SIGSTOP, SIGCONT, SIGCHLD, SIGURG, SIGWINCH};
-        others.insert(others.end(), kStoppingSignals.begin(), kStoppingSignals.end());
+        std::vector<int> others = {SIGKILL,  SIGSTOP, SIGCONT, SIGCHLD, SIGURG,
+                                   SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU};
 #ifdef SIGINFO
         others.push_back(SIGINFO);
 #endif
@@ -176,8 +176,8 @@ bool hideTyping(int promptFd) {
     handleSignals(endingSignals(), restoreEchoAndDie, SA_RESTART, handled, gPrevious.data());
     handleSignals(kStoppingSignals, restoreEchoAndStop, SA_RESTART, handled,
                   gPrevious.data() + ending);
-    // Started in the background, the job first waits to be brought to the foreground, so
-    // that it takes the terminal's settings from there (where no shell can, the read fails).
+    // Started in the background, the job waits to be brought to the foreground and takes
+    // the terminal's settings there (where no shell can bring it, the read fails).
     if (!inForeground())
         raise(SIGTTIN);
     if (inForeground() && !gEchoIsOff)

@@ -7,42 +7,45 @@
 
 namespace {
 
-// Drops the line feed that ends `text`, and one carriage return before it.
-void dropLineEnd(std::wstring& text) {
-    if (!text.empty() && text.back() == L'\n')
-        text.pop_back();
-    if (!text.empty() && text.back() == L'\r')
-        text.pop_back();
+// The console input mode from before echo was switched off, for the control handler.
+HANDLE gInput = INVALID_HANDLE_VALUE;
+DWORD gSavedMode = 0;
+
+BOOL WINAPI restoreEchoOnBreak(DWORD) {
+    // Echo back on, then the default handler ends the process as usual.
+    SetConsoleMode(gInput, gSavedMode);
+    return FALSE;
 }
 
-// One line as typed at the console: the characters themselves, not their bytes in
-// one code page or another.
+// One line as typed at the console: the characters themselves, not their bytes in one
+// code page or another.
 LineRead readConsoleLine(HANDLE input, std::string& line, bool& interrupted) {
     std::wstring typed;
     while (typed.empty() || typed.back() != L'\n') {
         wchar_t buffer[256];
         DWORD got = 0;
         if (!ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &got, nullptr)) {
-            if (GetLastError() == ERROR_OPERATION_ABORTED)
-                interrupted = true;
+            interrupted = GetLastError() == ERROR_OPERATION_ABORTED;
             return LineRead::Error;
         }
+        // A line from the console ends in CR LF: a read of nothing was cut short by Ctrl-C
+        // or Ctrl-Break.
         if (got == 0) {
-            // A line from the console ends in CR LF; a read with nothing in it was cut
-            // short by Ctrl-C or Ctrl-Break.
             interrupted = true;
             return LineRead::Error;
         }
         typed.append(buffer, got);
     }
-    // Ctrl-Z ends the input, as it does for a program reading the console through the
-    // C runtime: what was typed before it is the last line.
+    // Ctrl-Z ends the input, as for a program reading the console through the C runtime:
+    // what was typed before it is the last line.
     const size_t endOfInput = typed.find(L'\x1a');
     if (endOfInput == 0)
         return LineRead::EndOfInput;
     if (endOfInput != std::wstring::npos)
         typed.erase(endOfInput);
-    dropLineEnd(typed);
+    for (wchar_t end : {L'\n', L'\r'})
+        if (!typed.empty() && typed.back() == end)
+            typed.pop_back();
     std::string text;
     if (toUtf8(typed, text) != 0)
         return LineRead::Error;
@@ -57,34 +60,18 @@ LineRead readLineOrInterrupt(std::string& line, bool& interrupted) {
     DWORD mode;
     if (GetConsoleMode(input, &mode))
         return readConsoleLine(input, line, interrupted);
-    // Piped in or read from a file: text in the console's input code page, or in the
-    // ANSI code page when there is no console, as the programs that wrote it would
-    // have written it.
-    std::string bytes;
+    // Piped or from a file: text in the console's input code page, or the ANSI code page
+    // without a console, as the programs that wrote it would have written it.
+    std::string bytes, text;
     const LineRead outcome = readByteLine(bytes);
     if (outcome != LineRead::Line)
         return outcome;
     const UINT console = GetConsoleCP();
-    std::string text;
     if (codePageToUtf8(bytes, console != 0 ? console : GetACP(), text) != 0)
         return LineRead::Error;
     line.swap(text);
     return LineRead::Line;
 }
-
-namespace {
-
-// The console input mode from before echo was switched off, for the control handler.
-HANDLE gInput = INVALID_HANDLE_VALUE;
-DWORD gSavedMode = 0;
-
-BOOL WINAPI restoreEchoOnBreak(DWORD) {
-    // Put echo back, then let the default handler end the process as usual.
-    SetConsoleMode(gInput, gSavedMode);
-    return FALSE;
-}
-
-} // namespace
 
 void endInterruptedRun() {
     // Ctrl-C cut the read short while the control handler runs in a thread of its own:
@@ -113,8 +100,7 @@ void showTyping() {
 }
 
 void keepSecretsOutOfDumps() {
-    // Windows writes no core file of a console program unless the machine's owner set
-    // up crash dumps for it; there is nothing for a program to switch off.
+    // Windows dumps a console program only where the machine's owner set that up.
 }
 
 void wipeSecret(std::string& secret) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the files of system/ share; no room outside system/ includes it (its tests do).
+// Shared by the files of system/ (and their tests); the rest of the program never uses it.
 
 #include "system/command.h"
 #include "system/console.h"
@@ -18,7 +18,7 @@ inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
 // Milliseconds from now until `deadline`, 0 once it has passed.
 int millisecondsUntil(CommandClock::time_point deadline);
 
-// A command's standard output, and its standard error when collected.
+// A command's standard output, and its standard error when collected, as read.
 struct CommandStreams {
     bool collectErrors = false;
     std::string output;
@@ -28,15 +28,10 @@ struct CommandStreams {
 // Appends to `kept` as much of the `size` bytes at `data` as stays within `limit`.
 void keepBytes(std::string& kept, const char* data, size_t size, size_t limit);
 
-// Starts `command` through the command interpreter, reads both streams until they end or
-// `deadline` passes, then stops (with all it started) and reaps the command. The streams
-// hold what was read as capturedText gives it.
+// Runs `command` through the command interpreter and reads its streams until they end or
+// `deadline` passes; then stops it, with all it started, and reaps it.
 CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
                              CommandClock::time_point deadline, CommandStreams& streams);
-
-// What fgets into a 128-byte buffer reads from a text-mode pipe holding `raw`: pieces of
-// at most 127 bytes, each cut at a zero byte; with `crlfAsLf` each CR LF read as LF first.
-std::string capturedText(const std::string& raw, bool crlfAsLf);
 
 inline constexpr char kPasswordPrompt[] = "Please enter database password:\n";
 
@@ -52,15 +47,15 @@ LineRead readLineOrInterrupt(std::string& line, bool& interrupted);
 // Ends the run as Ctrl-C would, once a read it cut short has been put right.
 [[noreturn]] void endInterruptedRun();
 
-// Switches echo off where the input is a terminal or console, with the ending and
-// stopping signals putting it back (a continued job shows the prompt again on
-// `promptFd`); false when there is nothing to switch. showTyping undoes it.
+// Switches echo off where the input is a terminal or console, until showTyping or an
+// ending or stopping signal (a continued job shows the prompt again on `promptFd`).
+// False when there is nothing to switch.
 bool hideTyping(int promptFd);
 void showTyping();
 
 #ifdef _WIN32
-// UTF-8 to and from UTF-16, and a code page's bytes to UTF-8: 0, or 1 when `from` is no
-// text in its encoding, leaving `to` unchanged; nothing is replaced by a look-alike.
+// UTF-8 to and from UTF-16, and a code page's bytes to UTF-8: 0, or 1 (`to` unchanged)
+// when `from` is no text in its encoding; nothing is replaced by a look-alike.
 int toWide(const std::string& from, std::wstring& to);
 int toUtf8(const std::wstring& from, std::string& to);
 int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to);
@@ -71,8 +66,8 @@ int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to);
 // Every signal whose default action ends the process, but SIGKILL and SIGSTOP.
 const std::vector<int>& endingSignals();
 
-// Handles each of `signals` with `handler`, blocking `mask` while it runs; one this process
-// was started to ignore stays ignored. What was there is kept in `previous`, when given.
+// Handles each of `signals` with `handler`, blocking `mask` meanwhile, and keeps what was
+// there in `previous` when given; a signal this process was started to ignore stays so.
 void handleSignals(const std::vector<int>& signals, void (*handler)(int), int flags,
                    const sigset_t& mask, struct sigaction* previous);
 #endif

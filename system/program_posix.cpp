@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,18 +27,12 @@ int folderEntryNames(const std::string& folder, std::vector<std::string>& names)
     DIR* const entries = opendir(folder.c_str());
     if (!entries)
         return 1;
-    int status = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* const entry = readdir(entries);
-        if (!entry) {
-            status = errno == 0 ? 0 : 1;
-            break;
-        }
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
+    // readdir tells its end from a failure by errno alone.
+    errno = 0;
+    for (const dirent* entry; (entry = readdir(entries)) != nullptr; errno = 0)
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    const int status = errno == 0 ? 0 : 1;
     closedir(entries);
     if (status != 0)
         names.clear();
@@ -46,8 +41,8 @@ int folderEntryNames(const std::string& folder, std::vector<std::string>& names)
 
 namespace {
 
-// The file `name` names in `folder`; an empty folder is the current one, and a file
-// there is named ./name, so that it is never looked up on the search path again.
+// The file `name` in `folder`, an empty one being the current folder: ./name there, so
+// that it is never looked up on the search path again.
 std::string inFolder(const std::string& folder, const std::string& name) {
     return (folder.empty() ? "." : folder) + "/" + name;
 }
@@ -60,11 +55,11 @@ std::string programOnSearchPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     if (!path)
         return "";
-    for (std::string folder : splitFields(path, ':')) {
-        // dash reads an entry whose first % is followed by "func" or "builtin" as the
-        // folder before the % with an option: %builtin runs no file from it, and a file
-        // of the name in a %func folder is read as shell functions, which ends the
-        // search with no file found. Any other % is part of the folder's name.
+    for (const std::string& folder : splitFields(path, ':')) {
+        // dash reads an entry's first % followed by "builtin" or "func" as an option of the
+        // folder before it: %builtin runs no file from it, and a file of the name in a %func
+        // folder is read as shell functions, ending the search with none found. Any other %
+        // is part of the folder's name.
         const size_t percent = folder.find('%');
         if (percent != std::string::npos) {
             const std::string option = folder.substr(percent + 1);
@@ -76,8 +71,6 @@ std::string programOnSearchPath(const std::string& name) {
                 continue;
             }
         }
-        if (folder == ".")
-            folder.clear();
         const std::string file = inFolder(folder, name);
         // The shell runs the first file it may execute and passes over the rest.
         if (isRunnableFile(file))

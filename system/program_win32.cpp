@@ -8,10 +8,10 @@
 
 namespace {
 
-// Which file or folder `path` names: its volume and its number there, the same however
-// the path spells it (case, short names, . and ..). False when it cannot be opened.
+// The volume and number of the file or folder `path` names, however the path spells it
+// (case, short names, . and ..); false when it cannot be opened.
 bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity) {
-    // Backup semantics open a folder too; no access right is needed to ask.
+    // Backup semantics open a folder too; asking needs no access right.
     const HANDLE file =
         CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -22,14 +22,13 @@ bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity
     return known;
 }
 
-// Whether the file `path` names is known to lie in another folder than the current one;
-// false when it lies in the current folder or when that cannot be told.
+// Whether the file `path` names is known to lie outside the current folder.
 bool liesOutsideCurrentFolder(const std::string& path) {
     std::wstring wide;
     if (toWide(path, wide) != 0)
         return false;
-    // The folder with its separator, as in C:\ or C:\dir\; C:name lies in C:. (the
-    // current folder of drive C:), a bare name in the current folder.
+    // The folder with its separator (C:\ or C:\dir\); C:name lies in C:. (the current
+    // folder of drive C:), a bare name in the current folder.
     const size_t separator = wide.find_last_of(L"\\/:");
     std::wstring folder = L".";
     if (separator != std::wstring::npos)
@@ -51,22 +50,12 @@ std::string withoutQuotes(const std::string& typed) {
     return typed.substr(first + 1, last - first - 1);
 }
 
-// The file itself, or the one cmd.exe would run for a name typed without its
-// extension; "" when neither is there.
-std::string programFile(const std::string& path) {
-    if (isProgramFile(path))
-        return path;
-    if (isProgramFile(path + ".exe"))
-        return path + ".exe";
-    return "";
-}
-
 } // namespace
 
 std::string systemProgramFolder() {
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    // It never fails in practice; when it does, programs there are not found.
+    // It never fails in practice; if it does, no program there is found.
     std::string text;
     if (length == 0 || length >= MAX_PATH || toUtf8(std::wstring(folder, length), text) != 0)
         return "";
@@ -108,9 +97,8 @@ int folderEntryNames(const std::string& folder, std::vector<std::string>& names)
 }
 
 std::string programOnSearchPath(const std::string& name) {
-    // where.exe lists what it finds in the current folder first, as cmd.exe would run it
-    // first: only a file in a folder of the search path counts. cmd /c takes off the
-    // command's first and last quote, hence the outer pair.
+    // where.exe lists a file in the current folder first, as cmd.exe would run it: only
+    // the search path counts. cmd /c takes off the first and last quote, hence the pair.
     const std::string folder = systemProgramFolder();
     if (folder.empty())
         return "";
@@ -125,10 +113,12 @@ std::string programOnSearchPath(const std::string& name) {
 }
 
 std::string typedProgramFile(const std::string& typed) {
-    // cmd.exe would expand %NAME% even between quotes, so such a path would not name the
-    // file that runs, and %PGPASSWORD% would put the password on a command line: it
-    // names no program file.
-    const std::string file = programFile(withoutQuotes(typed));
+    // The file, or the one cmd.exe runs for the name without ".exe". A path holding % is
+    // none (isProgramFile): cmd.exe would expand %PGPASSWORD% even between quotes.
+    const std::string path = withoutQuotes(typed);
+    std::string file = isProgramFile(path) ? path : "";
+    if (file.empty() && isProgramFile(path + ".exe"))
+        file = path + ".exe";
     // cmd.exe looks a bare name up on the search path, not here.
     if (!file.empty() && file.find_first_of("\\/:") == std::string::npos)
         return ".\\" + file;

@@ -10,26 +10,23 @@
 
 namespace {
 
-// Whether mbrtowc gives Unicode code points whatever the locale's character set (glibc
-// does; macOS does not for Shift JIS, GBK and the like, where only the bytes of ASCII
-// can then be taken as text).
+// Whether mbrtowc gives Unicode code points in every locale (glibc's does; macOS's not for
+// Shift JIS, GBK and the like, where only ASCII can then be taken as text).
 #ifdef __STDC_ISO_10646__
 constexpr bool kWideIsUnicode = true;
 #else
 constexpr bool kWideIsUnicode = false;
 #endif
 
-// `bytes` read in the current locale's character set, as UTF-8; false when they are
-// no text in it, or no text known here.
+// `bytes` read in the locale's character set, as UTF-8; false when they are no text there.
 bool localeToUtf8(const char* bytes, std::string& text) {
     std::mbstate_t state{};
     const char* at = bytes;
     const char* const end = bytes + std::strlen(bytes);
     text.clear();
     while (at < end) {
-        // A byte below 0x80 that starts a character is ASCII, as PostgreSQL and psql read
-        // it, in every character set a locale may have: glibc's Shift JIS takes 0x5C
-        // and 0x7E for the yen sign and the overline, so a\b would name another role.
+        // A byte below 0x80 starting a character is ASCII, as PostgreSQL reads it: glibc's
+        // Shift JIS takes 0x5C for the yen sign, so a\b would name another role.
         if (static_cast<unsigned char>(*at) < 0x80) {
             text.push_back(*at++);
             state = std::mbstate_t{};
@@ -46,8 +43,8 @@ bool localeToUtf8(const char* bytes, std::string& text) {
     return true;
 }
 
-// The locale character sets PostgreSQL knows, as nl_langinfo(CODESET) names them in lower
-// case without - and _, each followed by PostgreSQL's name; UTF-8 is read as UTF-8.
+// The locale character sets PostgreSQL knows but UTF-8, as nl_langinfo(CODESET) names
+// them in lower case without - and _, each followed by PostgreSQL's name.
 const char kServerEncodings[] =
     "eucjp EUC_JP ibmeucjp EUC_JP euccn EUC_CN ibmeuccn EUC_CN gb2312 EUC_CN euckr EUC_KR "
     "ibmeuckr EUC_KR euctw EUC_TW ibmeuctw EUC_TW iso88591 LATIN1 iso88592 LATIN2 "
@@ -72,15 +69,13 @@ std::string serverEncoding(const char* codeset) {
     return "";
 }
 
-// Sets LC_CTYPE from the environment and tells whether it is taken as UTF-8: a UTF-8
-// locale, or the C locale, where nothing says what the bytes are and UTF-8 is what they
-// are on nearly every system today. false when no such locale is installed.
-bool useLocale(bool& utf8) {
+// Sets LC_CTYPE from the environment; true when it is read as UTF-8: a UTF-8 locale, or
+// the C locale (also in place of one not installed), where UTF-8 is the likeliest.
+bool useLocaleIsUtf8() {
     if (std::setlocale(LC_CTYPE, "") == nullptr)
-        return false;
+        return true;
     const std::string locale = std::setlocale(LC_CTYPE, nullptr);
-    utf8 = locale == "C" || locale == "POSIX" || std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-    return true;
+    return locale == "C" || locale == "POSIX" || std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
 
 bool isUtf8(const std::string& text) {
@@ -95,27 +90,24 @@ bool isUtf8(const std::string& text) {
 
 CommandLine readCommandLine(int argc, char* argv[]) {
     CommandLine line;
-    for (int i = 0; i < argc; ++i)
-        line.arguments.push_back({argv[i], argv[i], true});
-    bool utf8 = true;
-    if (!useLocale(utf8))
-        utf8 = true; // no such locale here: as in the C locale
+    const bool utf8 = useLocaleIsUtf8();
     if (!utf8)
         line.encoding = serverEncoding(nl_langinfo(CODESET));
-    for (int i = 1; i < argc; ++i) {
-        Argument& argument = line.arguments[static_cast<size_t>(i)];
-        argument.isText = utf8 ? isUtf8(argument.bytes) : localeToUtf8(argv[i], argument.text);
+    for (int i = 0; i < argc; ++i) {
+        Argument argument = {argv[i], argv[i], true};
+        if (i > 0) // the program's name is never checked
+            argument.isText = utf8 ? isUtf8(argument.bytes) : localeToUtf8(argv[i], argument.text);
         if (!argument.isText)
             argument.text = argv[i];
+        line.arguments.push_back(argument);
     }
     std::setlocale(LC_CTYPE, "C");
     return line;
 }
 
 std::string toLocaleText(const std::string& utf8) {
-    bool isUtf8Locale = true;
     std::string text;
-    if (!useLocale(isUtf8Locale) || isUtf8Locale) {
+    if (useLocaleIsUtf8()) {
         text = utf8;
     } else {
         std::mbstate_t state{};
@@ -140,11 +132,10 @@ std::string toLocaleText(const std::string& utf8) {
 }
 
 C1Controls localeC1Controls() {
-    bool utf8 = true;
-    const bool known = useLocale(utf8);
-    const std::string encoding = known && !utf8 ? serverEncoding(nl_langinfo(CODESET)) : "";
+    const bool utf8 = useLocaleIsUtf8();
+    const std::string encoding = utf8 ? "" : serverEncoding(nl_langinfo(CODESET));
     std::setlocale(LC_CTYPE, "C");
-    if (!known || utf8)
+    if (utf8)
         return C1Controls::Utf8;
     const bool iso8859 = encoding.rfind("LATIN", 0) == 0 || encoding.rfind("ISO_8859_", 0) == 0;
     return iso8859 ? C1Controls::Bytes : C1Controls::None;

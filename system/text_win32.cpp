@@ -9,63 +9,51 @@
 
 namespace {
 
-int multiByteToWide(const std::string& from, UINT codePage, std::wstring& to) {
-    if (from.empty()) {
-        to.clear();
-        return 0;
-    }
+// Converts `from` by `convert`, a call of MultiByteToWideChar or WideCharToMultiByte given
+// the input, its size, the output and its size: 0, or 1 leaving `to` unchanged.
+template <typename To, typename From, typename Convert>
+int converted(const From& from, To& to, Convert convert) {
     if (from.size() > INT_MAX)
         return 1;
     const int size = static_cast<int>(from.size());
-    const int length =
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, from.data(), size, nullptr, 0);
-    if (length <= 0)
+    // The calls fail on empty input, which stays empty.
+    const int length = size == 0 ? 0 : convert(from.data(), size, nullptr, 0);
+    if (size > 0 && length <= 0)
         return 1;
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, from.data(), size, &wide[0], length) !=
-        length)
-        return 1;
-    to.swap(wide);
-    return 0;
-}
-
-} // namespace
-
-int toWide(const std::string& from, std::wstring& to) {
-    return multiByteToWide(from, CP_UTF8, to);
-}
-
-int toUtf8(const std::wstring& from, std::string& to) {
-    if (from.empty()) {
-        to.clear();
-        return 0;
-    }
-    if (from.size() > INT_MAX)
-        return 1;
-    const int size = static_cast<int>(from.size());
-    const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, from.data(), size,
-                                           nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return 1;
-    std::string text(static_cast<size_t>(length), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, from.data(), size, &text[0], length,
-                            nullptr, nullptr) != length)
+    To text(static_cast<size_t>(length), 0);
+    if (size > 0 && convert(from.data(), size, &text[0], length) != length)
         return 1;
     to.swap(text);
     return 0;
 }
 
+int codePageToWide(const std::string& from, UINT codePage, std::wstring& to) {
+    return converted(from, to, [codePage](const char* in, int size, wchar_t* out, int length) {
+        return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in, size, out, length);
+    });
+}
+
+} // namespace
+
+int toWide(const std::string& from, std::wstring& to) {
+    return codePageToWide(from, CP_UTF8, to);
+}
+
+int toUtf8(const std::wstring& from, std::string& to) {
+    return converted(from, to, [](const wchar_t* in, int size, char* out, int length) {
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, in, size, out, length, nullptr,
+                                   nullptr);
+    });
+}
+
 int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to) {
     std::wstring wide;
-    if (multiByteToWide(from, codePage, wide) != 0)
-        return 1;
-    return toUtf8(wide, to);
+    return codePageToWide(from, codePage, wide) != 0 ? 1 : toUtf8(wide, to);
 }
 
 CommandLine readCommandLine(int argc, char* argv[]) {
-    // The narrow argv holds the command line in the ANSI code page, where a character it
-    // lacks has already become a look-alike (ü as u) or a question mark; the wide command
-    // line holds what was typed. The server reads the UTF-8.
+    // The narrow argv is in the ANSI code page, where a character it lacks has become a
+    // look-alike (ü as u) or ?; the wide command line holds what was typed.
     CommandLine line;
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
