@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(main.attributesRead == answered && internal.attributesRead == answered);
     // Whatever the server sent, the text report holds no control but line feed and tab,
     // neither as a byte nor as a UTF-8 C1 character.
-    for (const RoleRecord* record : {&main, &internal}) {
+    for (const RoleRecord* record : {&main, static_cast<const RoleRecord*>(&internal)}) {
         const RoleText shown = roleReportText(*record, TextForm{});
         const std::string all = shown.lines + shown.messages;
         for (size_t i = 0; i < all.size(); ++i) {
