@@ -97,7 +97,7 @@ cp "$deb/usr/bin/rolegate" "$out/rolegate"
 
 echo "release: Windows build"
 cmake --preset release-windows --fresh > /dev/null
-cmake --build build-release-windows -j"$(nproc)" --target rolegate > /dev/null
+cmake --build build-release-windows -j"$(nproc)" --target rolegate manual_text > /dev/null
 [ "$(cat build-release-windows/package/version)" = "$version" ] ||
     fail "the Linux and Windows builds disagree on the version"
 
