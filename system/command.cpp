@@ -15,10 +15,12 @@ std::string capturedText(const std::string& raw, bool crlfAsLf) {
         if (!crlfAsLf || raw.compare(at, 2, "\r\n") != 0)
             text.push_back(raw[at]);
     std::string result;
-    for (size_t from = 0; from < text.size();) {
-        // One fgets: up to a line feed, or 127 bytes; c_str() ends the piece at a zero.
-        const size_t end = std::min({text.find('\n', from), from + 126, text.size() - 1}) + 1;
-        result += text.substr(from, end - from).c_str();
+    for (auto from = text.begin(); from != text.end();) {
+        // One fgets: up to a line feed, or 127 bytes, the piece ending at a zero byte.
+        const auto last = text.end() - from > 127 ? from + 127 : text.end();
+        const auto lineEnd = std::find(from, last, '\n');
+        const auto end = lineEnd == last ? last : lineEnd + 1;
+        result.append(from, std::find(from, end, '\0'));
         from = end;
     }
     return result;
