@@ -37,11 +37,10 @@ CommandEnd runCommandWithin(const std::string& command, int deadlineSeconds, std
     const CommandEnd end =
         runOnThisPlatform(command, programFolder,
                           CommandClock::now() + std::chrono::seconds(deadlineSeconds), streams);
-    const bool crlfAsLf = kCommandLanguage == CommandLanguage::Cmd;
-    output =
-        end == CommandEnd::NotStarted ? "popen failed" : capturedText(streams.output, crlfAsLf);
+    output = end == CommandEnd::NotStarted ? "popen failed"
+                                           : capturedText(streams.output, streams.crlfLineEnds);
     if (errors)
-        *errors = capturedText(streams.errors, crlfAsLf);
+        *errors = capturedText(streams.errors, streams.crlfLineEnds);
     return end;
 }
 

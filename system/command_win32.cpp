@@ -199,6 +199,7 @@ bool startCmd(const std::string& command, const std::string& programFolder, HAND
 CommandEnd runOnThisPlatform(const std::string& command, const std::string& programFolder,
                              CommandClock::time_point deadline, CommandStreams& streams) {
     OwnedHandle job, pipes[2], outputEnd, errorsEnd, process;
+    streams.crlfLineEnds = true;
     if (!openJob(job) || !openStreamPipe(pipes[0], outputEnd) ||
         (streams.collectErrors && !openStreamPipe(pipes[1], errorsEnd)) ||
         !startCmd(command, programFolder, job.handle, outputEnd, errorsEnd, process))

@@ -18,9 +18,11 @@ inline constexpr size_t kCommandErrorsLimit = size_t{64} << 10;
 // Milliseconds from now until `deadline`, 0 once it has passed.
 int millisecondsUntil(CommandClock::time_point deadline);
 
-// A command's standard output, and its standard error when collected, as read.
+// A command's standard output, and its standard error when collected, as read; lines
+// that end in CR LF where the platform's programs write them so (Windows).
 struct CommandStreams {
     bool collectErrors = false;
+    bool crlfLineEnds = false;
     std::string output;
     std::string errors;
 };
