@@ -58,6 +58,9 @@ class WineEnvironment : public ::testing::Environment {
         gPrefix = pattern;
         const ProcessResult booted = runWine({"cmd", "/c", "exit"}, "");
         ASSERT_EQ(booted.exitCode, 0) << booted.errors;
+        // The new prefix is still being filled (the system folder's programs, ping.exe
+        // among them) after the first program ends: wait for all of it to end.
+        runProcess({"/usr/lib/wine/wineserver", "-w"}, "", wineEnvironment());
     }
     void TearDown() override {
         runProcess({"/usr/lib/wine/wineserver", "-k"}, "", wineEnvironment());
