@@ -112,8 +112,9 @@ int exportConnection(const CheckOptions& options, std::string& password, RunFact
         if (error.empty() && clearInheritedVariable(name) != 0)
             error = "ERROR: Could not hand the connection to psql: " + name +
                     " could not be removed from the environment";
-    if (facts.database.empty() && std::getenv("PGDATABASE"))
-        facts.database = std::getenv("PGDATABASE"); // the caller's, kept
+    const char* const callersDatabase = std::getenv("PGDATABASE");
+    if (facts.database.empty() && callersDatabase != nullptr)
+        facts.database = callersDatabase; // the caller's, kept
     facts.connectionHanded = error.empty();
     return error.empty() ? 0 : 1;
 }
@@ -178,7 +179,7 @@ int checkRoles(const CommandLine& commandLine, Run& run) {
     // The option names are ASCII: a request for JSON is seen even among bytes of no text.
     if (read == 0 && reportFormat(options) == ReportFormat::Json)
         run.out = {&std::cerr, &std::cerr, 2, true};
-    run.form = {toLocaleText, localeC1Controls()};
+    run.form = terminalTextForm(commandLine.encoding);
     std::ostream& out = *run.out.lines;
     if (asksForVersion(arguments)) {
         std::cout << "rolegate " << ROLEGATE_VERSION << std::endl;

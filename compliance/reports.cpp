@@ -140,6 +140,13 @@ Json roleObject(const RoleRecord& record) {
 
 } // namespace
 
+TextForm terminalTextForm(const std::string& encoding) {
+    const bool iso8859 = encoding.rfind("LATIN", 0) == 0 || encoding.rfind("ISO_8859_", 0) == 0;
+    return {toLocaleText, encoding == "UTF8" ? C1Controls::Utf8
+                          : iso8859          ? C1Controls::Bytes
+                                             : C1Controls::None};
+}
+
 std::string shownText(const std::string& utf8, const TextForm& form) {
     const std::string escaped = escapedText(utf8);
     return form.toLocale ? form.toLocale(escaped) : escaped;

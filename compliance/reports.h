@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// Where a character set has controls beyond ASCII's (C1): as UTF-8 writes them (C2 80 to
+// C2 9F), as the bytes 80 to 9F (ISO 8859), or in no byte (Shift JIS, EUC...).
+enum class C1Controls { Utf8, Bytes, None };
+
 // How the text report shows what came from outside: names (shownText) with each control
 // and invalid byte as \xNN, then through `toLocale` when set; psql's bytes (shownBytes)
 // with each control as \xNN, C1 controls where `c1` says.
@@ -13,6 +17,10 @@ struct TextForm {
     std::string (*toLocale)(const std::string& utf8) = nullptr;
     C1Controls c1 = C1Controls::Utf8;
 };
+
+// The form for the terminal, whose character set PostgreSQL calls `encoding` ("" when it
+// knows none): names in the locale's character set.
+TextForm terminalTextForm(const std::string& encoding);
 std::string shownText(const std::string& utf8, const TextForm& form);
 std::string shownBytes(const std::string& bytes, const TextForm& form);
 

@@ -28,11 +28,6 @@ std::string systemOutputText(const std::string& output);
 // UTF-8 text in the locale's character set (on Windows UTF-8), ? for what it lacks.
 std::string toLocaleText(const std::string& utf8);
 
-// Where the locale's character set has controls beyond ASCII's (C1): as UTF-8 writes them
-// (C2 80 to C2 9F), as the bytes 80 to 9F (ISO 8859), or in no byte (Shift JIS, EUC...).
-enum class C1Controls { Utf8, Bytes, None };
-C1Controls localeC1Controls();
-
 // The code point at `at` in UTF-8 `text` and its `length`; -1 (length 1) where none is.
 long utf8CodePoint(const std::string& text, size_t at, size_t& length);
 void appendUtf8(long codePoint, std::string& text);

@@ -131,16 +131,6 @@ std::string toLocaleText(const std::string& utf8) {
     return text;
 }
 
-C1Controls localeC1Controls() {
-    const bool utf8 = useLocaleIsUtf8();
-    const std::string encoding = utf8 ? "" : serverEncoding(nl_langinfo(CODESET));
-    std::setlocale(LC_CTYPE, "C");
-    if (utf8)
-        return C1Controls::Utf8;
-    const bool iso8859 = encoding.rfind("LATIN", 0) == 0 || encoding.rfind("ISO_8859_", 0) == 0;
-    return iso8859 ? C1Controls::Bytes : C1Controls::None;
-}
-
 std::string systemOutputText(const std::string& output) {
     return output;
 }

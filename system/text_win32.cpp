@@ -81,7 +81,3 @@ std::string systemOutputText(const std::string& output) {
 std::string toLocaleText(const std::string& utf8) {
     return utf8;
 }
-
-C1Controls localeC1Controls() {
-    return C1Controls::Utf8;
-}
