@@ -18,11 +18,6 @@ namespace {
 // environment so that a value such as the password is held once.
 std::vector<std::wstring> gVariables;
 
-void wipe(std::wstring& text) {
-    SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
-    text.clear();
-}
-
 // Whether the entries `entry` and `variable`, each "NAME=...", set the same variable
 // (Windows compares names without case).
 bool sameVariable(const wchar_t* entry, const std::wstring& variable) {
@@ -37,7 +32,7 @@ void forget(const std::wstring& name) {
         return sameVariable(v.c_str(), name + L"=");
     });
     if (at != gVariables.end()) {
-        wipe(*at);
+        wipeSecret(*at);
         gVariables.erase(at);
     }
 }
@@ -45,8 +40,15 @@ void forget(const std::wstring& name) {
 // An environment block: this process's variables, with gVariables in place of any of
 // the same names.
 std::wstring environmentBlock() {
-    std::wstring block;
     wchar_t* const own = GetEnvironmentStringsW();
+    // Its whole size at once: a block that grew would leave copies of the password behind.
+    size_t size = 1;
+    for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1)
+        size += wcslen(entry) + 1;
+    for (const std::wstring& variable : gVariables)
+        size += variable.size() + 1;
+    std::wstring block;
+    block.reserve(size);
     for (const wchar_t* entry = own; entry && *entry; entry += wcslen(entry) + 1)
         if (std::none_of(gVariables.begin(), gVariables.end(),
                          [&](const std::wstring& v) { return sameVariable(entry, v); }))
@@ -177,7 +179,7 @@ bool startCmd(const std::string& command, const std::string& programFolder, HAND
         CreateProcessW(cmd.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                        CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, &environment[0],
                        startIn.empty() ? nullptr : startIn.c_str(), &startup, &started);
-    wipe(environment);
+    wipeSecret(environment);
     for (OwnedHandle* end : {&outputEnd, &errorsEnd}) {
         if (end->handle)
             CloseHandle(end->handle);
@@ -236,7 +238,7 @@ int setInheritedVariable(const std::string& name, const std::string& value) {
         entry.append(wideName).append(L"=").append(wideValue);
         gVariables.push_back(std::move(entry));
     }
-    wipe(wideValue);
+    wipeSecret(wideValue);
     return fits ? 0 : 1;
 }
 

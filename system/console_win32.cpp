@@ -20,37 +20,43 @@ BOOL WINAPI restoreEchoOnBreak(DWORD) {
 // One line as typed at the console: the characters themselves, not their bytes in one
 // code page or another.
 LineRead readConsoleLine(HANDLE input, std::string& line, bool& interrupted) {
+    // Room for a long line at once, and every buffer wiped: the line may be a password.
     std::wstring typed;
-    while (typed.empty() || typed.back() != L'\n') {
-        wchar_t buffer[256];
+    typed.reserve(4096);
+    wchar_t buffer[256];
+    LineRead outcome = LineRead::Line;
+    while (outcome == LineRead::Line && (typed.empty() || typed.back() != L'\n')) {
         DWORD got = 0;
         if (!ReadConsoleW(input, buffer, sizeof buffer / sizeof buffer[0], &got, nullptr)) {
             interrupted = GetLastError() == ERROR_OPERATION_ABORTED;
-            return LineRead::Error;
-        }
-        // A line from the console ends in CR LF: a read of nothing was cut short by Ctrl-C
-        // or Ctrl-Break.
-        if (got == 0) {
+            outcome = LineRead::Error;
+        } else if (got == 0) {
+            // A line from the console ends in CR LF: a read of nothing was cut short by
+            // Ctrl-C or Ctrl-Break.
             interrupted = true;
-            return LineRead::Error;
+            outcome = LineRead::Error;
+        } else {
+            typed.append(buffer, got);
         }
-        typed.append(buffer, got);
     }
+    SecureZeroMemory(buffer, sizeof buffer);
     // Ctrl-Z ends the input, as for a program reading the console through the C runtime:
     // what was typed before it is the last line.
     const size_t endOfInput = typed.find(L'\x1a');
-    if (endOfInput == 0)
-        return LineRead::EndOfInput;
+    if (outcome == LineRead::Line && endOfInput == 0)
+        outcome = LineRead::EndOfInput;
     if (endOfInput != std::wstring::npos)
         typed.erase(endOfInput);
     for (wchar_t end : {L'\n', L'\r'})
         if (!typed.empty() && typed.back() == end)
             typed.pop_back();
     std::string text;
-    if (toUtf8(typed, text) != 0)
-        return LineRead::Error;
-    line.swap(text);
-    return LineRead::Line;
+    if (outcome == LineRead::Line && toUtf8(typed, text) != 0)
+        outcome = LineRead::Error;
+    wipeSecret(typed);
+    if (outcome == LineRead::Line)
+        line.swap(text);
+    return outcome;
 }
 
 } // namespace
@@ -63,14 +69,15 @@ LineRead readLineOrInterrupt(std::string& line, bool& interrupted) {
     // Piped or from a file: text in the console's input code page, or the ANSI code page
     // without a console, as the programs that wrote it would have written it.
     std::string bytes, text;
-    const LineRead outcome = readByteLine(bytes);
-    if (outcome != LineRead::Line)
-        return outcome;
+    LineRead outcome = readByteLine(bytes);
     const UINT console = GetConsoleCP();
-    if (codePageToUtf8(bytes, console != 0 ? console : GetACP(), text) != 0)
-        return LineRead::Error;
-    line.swap(text);
-    return LineRead::Line;
+    if (outcome == LineRead::Line &&
+        codePageToUtf8(bytes, console != 0 ? console : GetACP(), text) != 0)
+        outcome = LineRead::Error;
+    wipeSecret(bytes); // it may be a password
+    if (outcome == LineRead::Line)
+        line.swap(text);
+    return outcome;
 }
 
 void endInterruptedRun() {
@@ -106,5 +113,11 @@ void keepSecretsOutOfDumps() {
 void wipeSecret(std::string& secret) {
     secret.resize(secret.capacity());
     SecureZeroMemory(&secret[0], secret.size());
+    secret.clear();
+}
+
+void wipeSecret(std::wstring& secret) {
+    secret.resize(secret.capacity());
+    SecureZeroMemory(&secret[0], secret.size() * sizeof(wchar_t));
     secret.clear();
 }

@@ -61,6 +61,9 @@ void showTyping();
 int toWide(const std::string& from, std::wstring& to);
 int toUtf8(const std::wstring& from, std::string& to);
 int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to);
+
+// wipeSecret for wide text: the console's line, the environment block.
+void wipeSecret(std::wstring& secret);
 #else
 #include <csignal>
 #include <vector>

@@ -48,7 +48,9 @@ int toUtf8(const std::wstring& from, std::string& to) {
 
 int codePageToUtf8(const std::string& from, unsigned codePage, std::string& to) {
     std::wstring wide;
-    return codePageToWide(from, codePage, wide) != 0 ? 1 : toUtf8(wide, to);
+    const int status = codePageToWide(from, codePage, wide) != 0 ? 1 : toUtf8(wide, to);
+    wipeSecret(wide); // a password piped in passes through here
+    return status;
 }
 
 CommandLine readCommandLine(int argc, char* argv[]) {
